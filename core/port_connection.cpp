@@ -1,0 +1,112 @@
+#include "core/port_connection.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/pane.h"
+#include "core/terminal_session.h"
+
+namespace {
+
+// Win32 reaches COM ports above 9 only through the device namespace, so every port is named
+// that way; other platforms map these names to their own devices.
+constexpr const char* PortNamePrefix = "\\\\.\\COM";
+// The prefix, a sign, ten digits and a NUL.
+constexpr std::size_t PortNameCapacity = 24;
+
+// The device is given this long to answer the identification request.
+constexpr unsigned ProbeWaitMilliseconds = 500;
+constexpr const char* ProbeRequest = "id\n";
+// The reply is read into this many bytes: at most 255 and a NUL.
+constexpr std::size_t ProbeReplyCapacity = 256;
+// Our device names itself with this; its prompt character also identifies it.
+constexpr const char* DeviceIdentity = "TELK7";
+constexpr const char* DevicePrompt = ">";
+
+bool IsBlank(char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+
+void MakePortName(std::int32_t number, char* name) {
+    std::snprintf(name, PortNameCapacity, "%s%ld", PortNamePrefix, static_cast<long>(number));
+}
+
+void ReportFailure(const char* argument) {
+    AppendOutput("failed to connect to port");
+    AppendOutput(argument);
+    AppendOutput("\n");
+}
+
+// Keeps the first port whose device answers the probe; closes every other one it opens.
+int DetectPort(const char* argument) {
+    char name[PortNameCapacity];
+    for (std::int32_t number = DetectPortNumber; number < PortNumberLimit; ++number) {
+        MakePortName(number, name);
+        TerminalSession.PortHandle = OpenPort(name);
+        if (TerminalSession.PortHandle == InvalidPortHandle) {
+            continue;
+        }
+        if (ProbePort()) {
+            return ResultSuccess;
+        }
+        ClosePort(TerminalSession.PortHandle);
+        TerminalSession.PortHandle = InvalidPortHandle;
+    }
+    ReportFailure(argument);
+    return ResultFailure;
+}
+
+} // namespace
+
+std::int32_t ParsePortNumber(const char* text) {
+    while (IsBlank(*text)) {
+        ++text;
+    }
+    const bool negative = *text == '-';
+    if (*text == '+' || *text == '-') {
+        ++text;
+    }
+    // Unsigned arithmetic wraps as the port number is defined to; signed overflow would not.
+    std::uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10u + static_cast<std::uint32_t>(*text - '0');
+    }
+    if (negative) {
+        value = 0u - value;
+    }
+    // Two's complement reading of the wrapped value, without implementation-defined casts.
+    return value <= 0x7FFFFFFFu ? static_cast<std::int32_t>(value)
+                                : -static_cast<std::int32_t>(~value) - 1;
+}
+
+bool ProbePort() {
+    WritePort(TerminalSession.PortHandle, ProbeRequest, std::strlen(ProbeRequest));
+    SleepMilliseconds(ProbeWaitMilliseconds);
+    char reply[ProbeReplyCapacity];
+    ReadPort(TerminalSession.PortHandle, reply, ProbeReplyCapacity);
+    return std::strstr(reply, DeviceIdentity) != nullptr ||
+           std::strstr(reply, DevicePrompt) != nullptr;
+}
+
+int ConnectPort(const char* argument) {
+    if (argument[0] == '\0') {
+        AppendOutput("use: open n to connect\n");
+        return ResultFailure;
+    }
+    const std::int32_t number = ParsePortNumber(argument);
+    if (number >= PortNumberLimit) {
+        return ResultFailure;
+    }
+    if (number == DetectPortNumber) {
+        return DetectPort(argument);
+    }
+    char name[PortNameCapacity];
+    MakePortName(number, name);
+    TerminalSession.PortHandle = OpenPort(name);
+    if (TerminalSession.PortHandle == InvalidPortHandle) {
+        ReportFailure(argument);
+        return ResultFailure;
+    }
+    AppendOutput("connected to port");
+    AppendOutput(argument);
+    AppendOutput("\n");
+    return ResultSuccess;
+}

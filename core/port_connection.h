@@ -1,0 +1,21 @@
+// The "open" command: turns a typed port number into a device and connects to it.
+#pragma once
+
+#include <cstdint>
+
+// Port numbers at or above this are refused; detection tries every number below it.
+constexpr std::int32_t PortNumberLimit = 25;
+// Number 0 asks for detection rather than naming a port.
+constexpr std::int32_t DetectPortNumber = 0;
+
+// `argument` is the typed line after "open" (usually a blank and a number). Opens the port
+// into PortHandle and reports the outcome in the output pane. Expects no port to be open.
+// Returns ResultSuccess when a port is open afterwards, ResultFailure otherwise.
+int ConnectPort(const char* argument);
+
+// Asks the device on PortHandle to identify itself; true when the reply names our device.
+bool ProbePort();
+
+// The number at the start of `text`: leading white space skipped, one optional sign, decimal
+// digits in 32-bit arithmetic that wraps, anything after them ignored; no digits give 0.
+std::int32_t ParsePortNumber(const char* text);

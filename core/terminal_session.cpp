@@ -1,0 +1,15 @@
+#include "core/terminal_session.h"
+
+#include <cstring>
+
+TerminalSessionRecord TerminalSession;
+
+bool SetUploadPath(const char* path) {
+    TerminalSession.UploadPath[0] = '\0';
+    const std::size_t length = std::strlen(path);
+    if (length >= UploadPathCapacity) {
+        return false;
+    }
+    std::memcpy(TerminalSession.UploadPath, path, length + 1);
+    return true;
+}

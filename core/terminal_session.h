@@ -1,0 +1,41 @@
+// The program-wide state: one record with static lifetime, reached directly by every part
+// of the terminal core and by the window shells.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "serial/serial_port.h"
+
+// Opaque to the core; each window shell defines what a window handle is.
+typedef void* WindowHandle;
+
+// The path field holds the command-line rest; a longer path is refused, never cut.
+constexpr std::size_t UploadPathCapacity = 512;
+// The device takes at most 1,023 bytes per line; longer lines go out in pieces of this size.
+constexpr std::size_t UploadLineCapacity = 1024;
+
+struct TerminalSessionRecord {
+    SerialHandle PortHandle = InvalidPortHandle;
+    char UploadPath[UploadPathCapacity] = {};
+    std::FILE* UploadFile = nullptr;
+    char UploadLine[UploadLineCapacity] = {};
+    std::uint8_t Uploading = 0;
+    std::int32_t RetryCount = 0;
+    std::int32_t IdleTicks = 0;
+    WindowHandle MainWindow = nullptr;
+    WindowHandle OutputPane = nullptr;
+    WindowHandle InputLine = nullptr;
+};
+
+extern TerminalSessionRecord TerminalSession;
+
+// Result codes of StartUpload and ConnectPort.
+constexpr int ResultSuccess = 0;
+constexpr int ResultFailure = 4;
+
+// Stores the program file's path. A path too long for UploadPath is not stored at all: a cut
+// path could name another file, so "rp!" then reports that there is no program to upload.
+// Returns whether the path was kept.
+bool SetUploadPath(const char* path);

@@ -1,0 +1,141 @@
+#include "core/upload.h"
+
+#include <cstring>
+
+#include "core/control_bytes.h"
+#include "core/terminal_session.h"
+
+namespace {
+
+// Marks the end of a text file for the device's tools; nothing after it belongs to the program.
+constexpr int EndOfFileByte = 0x1A;
+
+// Reads the next line of the program file into UploadLine. A line ends after its LF or after
+// UploadLineCapacity - 1 bytes, whichever comes first; CR LF becomes LF as the bytes are read,
+// so a pair split across a piece boundary is still joined. At the end of the file (a read error
+// or 0x1A counts as the end) the line is empty. What is sent is the text before the first NUL.
+void ReadUploadLine() {
+    std::FILE* file = TerminalSession.UploadFile;
+    char* line = TerminalSession.UploadLine;
+    std::size_t length = 0;
+    while (length < UploadLineCapacity - 1) {
+        int byte = std::getc(file);
+        if (byte == EOF) {
+            break;
+        }
+        if (byte == EndOfFileByte) {
+            // Left in the stream, so every later read stops here too.
+            std::ungetc(byte, file);
+            break;
+        }
+        if (byte == '\r') {
+            const int next = std::getc(file);
+            if (next == '\n') {
+                byte = '\n';
+            } else if (next != EOF) {
+                std::ungetc(next, file);
+            }
+        }
+        line[length++] = static_cast<char>(byte);
+        if (byte == '\n') {
+            break;
+        }
+    }
+    line[length] = '\0';
+}
+
+void SendUploadLine() {
+    WritePort(TerminalSession.PortHandle, TerminalSession.UploadLine,
+              std::strlen(TerminalSession.UploadLine));
+}
+
+void SendNextLine() {
+    TerminalSession.RetryCount = 0;
+    TerminalSession.UploadLine[0] = '\0';
+    ReadUploadLine();
+    SendUploadLine();
+    if (TerminalSession.UploadLine[0] == '\0') {
+        TerminalSession.Uploading = 0;
+    }
+}
+
+void RepeatLine() {
+    const int repeatsBefore = TerminalSession.RetryCount;
+    TerminalSession.RetryCount = repeatsBefore + 1;
+    if (repeatsBefore >= UploadRepeatLimit) {
+        TerminalSession.Uploading = 0;
+        return;
+    }
+    SendUploadLine();
+    if (TerminalSession.UploadLine[0] == '\0') {
+        TerminalSession.Uploading = 0;
+    }
+}
+
+// A folder opens as a stream on some systems but reads as an error; it is no program file.
+bool IsReadable(std::FILE* file) {
+    const int first = std::getc(file);
+    if (first == EOF) {
+        return !std::ferror(file);
+    }
+    std::ungetc(first, file);
+    return true;
+}
+
+std::FILE* OpenProgramFile(const char* path) {
+    if (path[0] == '\0') {
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (file != nullptr && !IsReadable(file)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+} // namespace
+
+int StartUpload() {
+    TerminalSession.RetryCount = 0;
+    std::FILE* file = OpenProgramFile(TerminalSession.UploadPath);
+    if (file == nullptr) {
+        // A running upload goes on with its own stream.
+        return ResultFailure;
+    }
+    if (TerminalSession.UploadFile != nullptr) {
+        std::fclose(TerminalSession.UploadFile);
+    }
+    TerminalSession.UploadFile = file;
+    TerminalSession.UploadLine[0] = '\0';
+    ReadUploadLine();
+    SendUploadLine();
+    TerminalSession.Uploading = 1;
+    return ResultSuccess;
+}
+
+void UploadStep(char byte) {
+    if (!TerminalSession.Uploading) {
+        return;
+    }
+    switch (byte) {
+    case Xon:
+    case Xoff:
+        return;
+    case AnswerEnd:
+    case AnswerEndToo:
+        TerminalSession.Uploading = 0;
+        break;
+    case AnswerNextLine:
+    case AnswerNextLineToo:
+        SendNextLine();
+        break;
+    default:
+        RepeatLine();
+        break;
+    }
+    if (!TerminalSession.Uploading && TerminalSession.UploadFile != nullptr) {
+        std::fclose(TerminalSession.UploadFile);
+        TerminalSession.UploadFile = nullptr;
+    }
+}

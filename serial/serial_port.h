@@ -1,0 +1,37 @@
+// The only code that touches the serial device, plus the one wait the core needs.
+// Each platform supplies these in its own source file (serial_posix.cpp, serial_win32.cpp);
+// the build links exactly one of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A port handle is wide enough for a Win32 HANDLE and a POSIX file descriptor alike.
+// All bits set means "no port" on both: INVALID_HANDLE_VALUE is (HANDLE)-1, and -1 is
+// never a valid descriptor.
+typedef std::intptr_t SerialHandle;
+constexpr SerialHandle InvalidPortHandle = -1;
+
+// Line settings are a fact of the device, not a user choice: 9600 baud, 8N1.
+constexpr unsigned PortBaudRate = 9600;
+// A single-byte read gives up after this much silence; a write gives up after this long.
+constexpr unsigned PortTimeoutMilliseconds = 50;
+
+// Opens the named port exclusively with the fixed line settings. A missing or busy port
+// gives InvalidPortHandle.
+SerialHandle OpenPort(const char* name);
+
+// Sends count bytes; what the driver has not taken within the write time-out is dropped.
+// Always returns 0, and does nothing on InvalidPortHandle.
+int WritePort(SerialHandle handle, const char* bytes, std::size_t count);
+
+// Reads one byte at a time until the line is quiet for the read time-out or capacity - 1
+// bytes are stored, then stores a NUL after them. Returns the number of bytes read; 0 at
+// once on InvalidPortHandle. Embedded NUL bytes are stored like any other byte.
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity);
+
+// Releases a port; callers pass only a valid handle.
+void ClosePort(SerialHandle handle);
+
+// Blocks the calling thread; the device probe gives the device this long to answer.
+void SleepMilliseconds(unsigned milliseconds);

@@ -1,0 +1,14 @@
+// The screen as two strings: what the output pane holds and what the input line holds.
+#pragma once
+
+#include <string>
+
+struct FakePaneState {
+    std::string output;
+    std::string input;
+    int inserts = 0; // PaneInsertAtEnd calls, to tell an empty append from none
+};
+
+extern FakePaneState FakePane;
+
+void ResetFakePane();

@@ -1,0 +1,82 @@
+#include "tests/fakes/fake_serial.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+FakeSerialState FakeSerial;
+
+namespace {
+
+// Any value but InvalidPortHandle will do; a fixed one makes a stale handle easy to spot.
+constexpr SerialHandle FakeHandle = 42;
+
+FakeDevice& OpenDevice(SerialHandle handle) {
+    if (handle != FakeHandle || FakeSerial.openName.empty()) {
+        throw std::logic_error("fake serial: use of a handle that is not open");
+    }
+    return FakeSerial.devices.at(FakeSerial.openName);
+}
+
+} // namespace
+
+void ResetFakeSerial() { FakeSerial = FakeSerialState{}; }
+
+FakeDevice& Device(const std::string& name) { return FakeSerial.devices[name]; }
+
+SerialHandle OpenPort(const char* name) {
+    if (!FakeSerial.openName.empty()) {
+        throw std::logic_error("fake serial: a second port opened while one is open");
+    }
+    auto found = FakeSerial.devices.find(name);
+    if (found == FakeSerial.devices.end() || found->second.busy) {
+        return InvalidPortHandle;
+    }
+    FakeSerial.opened.push_back(name);
+    FakeSerial.openName = name;
+    return FakeHandle;
+}
+
+int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    if (handle == InvalidPortHandle) {
+        ++FakeSerial.writesWithoutPort;
+        return 0;
+    }
+    FakeDevice& device = OpenDevice(handle);
+    const std::string data(bytes, count);
+    device.received += data;
+    device.writes.push_back(data);
+    if (data == "id\n" && !device.identityReply.empty()) {
+        device.chunks.push_back(device.identityReply);
+    }
+    return 0;
+}
+
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity) {
+    std::size_t count = 0;
+    if (handle != InvalidPortHandle) {
+        FakeDevice& device = OpenDevice(handle);
+        if (!device.chunks.empty()) {
+            std::string& chunk = device.chunks.front();
+            count = std::min(chunk.size(), capacity - 1);
+            std::memcpy(buffer, chunk.data(), count);
+            chunk.erase(0, count);
+            if (chunk.empty()) {
+                device.chunks.pop_front();
+            }
+        }
+    }
+    buffer[count] = '\0';
+    return count;
+}
+
+void ClosePort(SerialHandle handle) {
+    OpenDevice(handle);
+    FakeSerial.closed.push_back(FakeSerial.openName);
+    FakeSerial.openName.clear();
+}
+
+void SleepMilliseconds(unsigned milliseconds) { FakeSerial.sleptMilliseconds += milliseconds; }

@@ -1,0 +1,33 @@
+// A serial link made of byte queues: tests say which devices exist and what they send, and
+// read back every byte the core wrote.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "serial/serial_port.h"
+
+struct FakeDevice {
+    bool busy = false;                // held by another program: opening it fails
+    std::deque<std::string> chunks;   // each ReadPort call returns the next one
+    std::string identityReply;        // queued as a chunk whenever "id\n" is written
+    std::string received;             // every byte written to the device, in order
+    std::vector<std::string> writes;  // each non-empty WritePort call's bytes
+};
+
+struct FakeSerialState {
+    std::map<std::string, FakeDevice> devices; // by port name; absent names fail to open
+    std::vector<std::string> opened;           // names, in the order they were opened
+    std::vector<std::string> closed;           // names, in the order they were closed
+    std::string openName;                      // the port currently open, if any
+    int writesWithoutPort = 0;                 // non-empty writes to InvalidPortHandle
+    unsigned sleptMilliseconds = 0;
+};
+
+extern FakeSerialState FakeSerial;
+
+void ResetFakeSerial();
+// The device behind a port name; creates it, so the port then opens.
+FakeDevice& Device(const std::string& name);

@@ -1,0 +1,273 @@
+#include "tests/core_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class UploadTest : public CoreTest {
+  protected:
+    // Connects, names a program file with these contents and types "rp!".
+    FakeDevice& Upload(const std::string& contents) {
+        FakeDevice& device = Connect();
+        ProgramFile(contents);
+        EXPECT_TRUE(Type("rp!"));
+        return device;
+    }
+
+    // Answers '+' until the upload ends (bounded, so a fault cannot hang the test).
+    void AcknowledgeAll() {
+        for (int i = 0; i < 10000 && TerminalSession.Uploading; ++i) {
+            Receive("+");
+        }
+    }
+};
+
+TEST_F(UploadTest, EachAcknowledgementReleasesTheNextLineUntilTheFileEnds) {
+    FakeDevice& device = Upload("A\nB\nC\n");
+    EXPECT_EQ(device.writes, Lines{"A\n"});
+    Receive("+");
+    Receive("-");
+    EXPECT_EQ(device.writes, (Lines{"A\n", "B\n", "C\n"}));
+    EXPECT_TRUE(TerminalSession.Uploading);
+    Receive("+");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_EQ(TerminalSession.UploadFile, nullptr);
+    EXPECT_EQ(device.received, "A\nB\nC\n");
+    EXPECT_EQ(FakePane.output, "+-+\r\n") << "no message when an upload ends";
+}
+
+TEST_F(UploadTest, LineEndsAreNormalisedAsTheBytesAreRead) {
+    EXPECT_EQ(Upload("A\r\nB\r\nC\r\n").received, "A\n");
+    AcknowledgeAll();
+    EXPECT_EQ(Device(Com3).received, "A\nB\nC\n");
+
+    SetUp();
+    // CR CR LF keeps one CR; a lone CR, also as the very last byte, stays.
+    FakeDevice& device = Upload("A\r\r\nB\rC\nD\r");
+    AcknowledgeAll();
+    EXPECT_EQ(device.writes, (Lines{"A\r\n", "B\rC\n", "D\r"}));
+}
+
+TEST_F(UploadTest, ALastLineWithoutALineFeedIsSentWithoutOne) {
+    FakeDevice& device = Upload("A\nlast");
+    AcknowledgeAll();
+    EXPECT_EQ(device.writes, (Lines{"A\n", "last"}));
+}
+
+TEST_F(UploadTest, LongLinesGoOutInPiecesOf1023Bytes) {
+    const std::string line2000(2000, 'x');
+    FakeDevice& device = Upload(line2000 + "\nnext\n");
+    AcknowledgeAll();
+    ASSERT_EQ(device.writes.size(), 3u);
+    EXPECT_EQ(device.writes[0], std::string(1023, 'x'));
+    EXPECT_EQ(device.writes[1], std::string(977, 'x') + "\n");
+    EXPECT_EQ(device.writes[2], "next\n");
+
+    SetUp();
+    FakeDevice& exact = Upload(std::string(1023, 'y') + "\n");
+    AcknowledgeAll();
+    EXPECT_EQ(exact.writes, (Lines{std::string(1023, 'y'), "\n"}));
+}
+
+TEST_F(UploadTest, ACrLfPairAcrossAPieceBoundaryIsStillOneLineFeed) {
+    // The CR is the 1,023rd byte: joined with its LF, the piece is 1,022 bytes and the LF.
+    FakeDevice& device = Upload(std::string(1022, 'z') + "\r\nnext\n");
+    AcknowledgeAll();
+    EXPECT_EQ(device.writes, (Lines{std::string(1022, 'z') + "\n", "next\n"}));
+
+    SetUp();
+    // The CR is the 1,024th byte: it starts the second piece, still joined with its LF.
+    FakeDevice& later = Upload(std::string(1023, 'z') + "\r\n");
+    AcknowledgeAll();
+    EXPECT_EQ(later.writes, (Lines{std::string(1023, 'z'), "\n"}));
+}
+
+TEST_F(UploadTest, AnEndOfFileByteEndsTheProgram) {
+    FakeDevice& device = Upload("A\nB\x1A" "C\nD\n");
+    AcknowledgeAll();
+    EXPECT_EQ(device.writes, (Lines{"A\n", "B"}));
+
+    SetUp();
+    // A CR before it stays, having no LF to join.
+    FakeDevice& withCr = Upload("A\r\x1A\n");
+    AcknowledgeAll();
+    EXPECT_EQ(withCr.writes, Lines{"A\r"});
+
+    SetUp();
+    FakeDevice& only = Upload("\x1A");
+    EXPECT_TRUE(TerminalSession.Uploading) << "an empty first line still starts the upload";
+    Receive("+");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_TRUE(only.writes.empty());
+}
+
+TEST_F(UploadTest, ANulCutsWhatIsSentOfItsLineOrPiece) {
+    FakeDevice& device = Upload(std::string("AB\0C\nD\n", 7));
+    AcknowledgeAll();
+    EXPECT_EQ(device.writes, (Lines{"AB", "D\n"}));
+
+    SetUp();
+    // A NUL in the first piece of a long line does not touch the second piece.
+    std::string line = std::string(10, 'a') + '\0' + std::string(1500, 'b') + "\n";
+    FakeDevice& pieces = Upload(line);
+    AcknowledgeAll();
+    EXPECT_EQ(pieces.writes, (Lines{std::string(10, 'a'), std::string(488, 'b') + "\n"}));
+}
+
+TEST_F(UploadTest, ALineThatBeginsWithNulEndsTheUploadWhenAskedFor) {
+    FakeDevice& device = Upload(std::string("A\n\0B\nC\n", 7));
+    Receive("+");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_EQ(device.writes, Lines{"A\n"});
+
+    SetUp();
+    // As the first line, '+' moves past it while a bad answer ends the upload.
+    FakeDevice& first = Upload(std::string("\0A\nB\n", 5));
+    EXPECT_TRUE(first.writes.empty());
+    Receive("+");
+    EXPECT_EQ(first.writes, Lines{"B\n"});
+    SetUp();
+    Upload(std::string("\0A\nB\n", 5));
+    Receive("?");
+    EXPECT_FALSE(TerminalSession.Uploading);
+}
+
+TEST_F(UploadTest, FiveBadAnswersForOneLineGiveUpAfterFourRepeats) {
+    FakeDevice& device = Upload("A\nB\n");
+    for (int i = 0; i < 4; ++i) {
+        Receive("?");
+        EXPECT_TRUE(TerminalSession.Uploading);
+    }
+    EXPECT_EQ(TerminalSession.RetryCount, 4);
+    Receive("?");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_EQ(TerminalSession.UploadFile, nullptr);
+    EXPECT_EQ(device.writes, Lines(5, "A\n"));
+}
+
+TEST_F(UploadTest, RepeatsAreCountedPerLineAndEchoedTextUsesThemUp) {
+    FakeDevice& device = Upload("A\nB\n");
+    Receive("??");
+    Receive("+");
+    EXPECT_EQ(TerminalSession.RetryCount, 0);
+    Receive("????");
+    EXPECT_TRUE(TerminalSession.Uploading);
+    // With the four repeats used up, the first byte of an echoed line ends the upload and
+    // the acknowledgement behind it comes too late.
+    Receive("B\n+");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_EQ(device.writes, (Lines{"A\n", "A\n", "A\n", "B\n", "B\n", "B\n", "B\n", "B\n"}));
+}
+
+TEST_F(UploadTest, FlowControlBytesChangeNothing) {
+    FakeDevice& device = Upload("A\nB\n");
+    Receive("?");
+    Receive("\x11\x13\x11");
+    EXPECT_EQ(TerminalSession.RetryCount, 1);
+    EXPECT_TRUE(TerminalSession.Uploading);
+    EXPECT_EQ(device.writes, (Lines{"A\n", "A\n"}));
+    EXPECT_STREQ(TerminalSession.UploadLine, "A\n");
+}
+
+TEST_F(UploadTest, EitherEndAnswerStopsTheUploadMidFile) {
+    for (const char* end : {"*", ">"}) {
+        SetUp();
+        FakeDevice& device = Upload("A\nB\nC\n");
+        Receive("+");
+        Receive(end);
+        EXPECT_FALSE(TerminalSession.Uploading) << end;
+        EXPECT_EQ(TerminalSession.UploadFile, nullptr);
+        EXPECT_EQ(device.writes, (Lines{"A\n", "B\n"})) << end;
+    }
+}
+
+TEST_F(UploadTest, AnEmptyFileSendsNothingAndEndsOnTheFirstAnswer) {
+    FakeDevice& device = Upload("");
+    EXPECT_TRUE(TerminalSession.Uploading);
+    Receive("\x13");
+    EXPECT_TRUE(TerminalSession.Uploading);
+    Receive("?");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_TRUE(device.writes.empty());
+
+    SetUp();
+    Upload("");
+    QuietTicks(10);
+    EXPECT_FALSE(TerminalSession.Uploading) << "the first time-out ends it too";
+}
+
+TEST_F(UploadTest, RpRestartsARunningUploadFromTheFirstLine) {
+    FakeDevice& device = Upload("A\nB\nC\n");
+    Receive("+");
+    Receive("?");
+    QuietTicks(4);
+    Type("rp!");
+    EXPECT_EQ(TerminalSession.RetryCount, 0);
+    EXPECT_EQ(TerminalSession.IdleTicks, 4) << "a restart keeps the quiet ticks so far";
+    AcknowledgeAll();
+    EXPECT_EQ(device.writes, (Lines{"A\n", "B\n", "B\n", "A\n", "B\n", "C\n"}));
+}
+
+TEST_F(UploadTest, AFailedRestartLeavesTheRunningUploadGoingWithItsCountCleared) {
+    FakeDevice& device = Upload("A\nB\n");
+    Receive("??");
+    SetUploadPath("/nonexistent/program.txt");
+    Type("rp!");
+    EXPECT_EQ(FakePane.output, "??no program to upload found!!!\n");
+    EXPECT_TRUE(TerminalSession.Uploading);
+    EXPECT_EQ(TerminalSession.RetryCount, 0);
+    Receive("+");
+    Receive("+");
+    EXPECT_EQ(device.writes, (Lines{"A\n", "A\n", "A\n", "B\n"}));
+    EXPECT_FALSE(TerminalSession.Uploading);
+}
+
+TEST_F(UploadTest, MissingUnreadableOrOverlongProgramPathsAreReported) {
+    Connect();
+    Type("rp!");
+    EXPECT_EQ(FakePane.output, "no program to upload found!!!\n");
+
+    FakePane.output.clear();
+    SetUploadPath(testing::TempDir().c_str());
+    Type("rp!");
+    EXPECT_EQ(FakePane.output, "no program to upload found!!!\n") << "a folder is no program";
+
+    // A path too long to keep must not be cut to a shorter one that names another file.
+    const std::string real = ProgramFile("A\n");
+    std::string longPath = real;
+    while (longPath.size() < UploadPathCapacity) {
+        longPath = "/" + longPath;
+    }
+    EXPECT_FALSE(SetUploadPath(longPath.c_str()));
+    FakePane.output.clear();
+    Type("rp!");
+    EXPECT_EQ(FakePane.output, "no program to upload found!!!\n");
+    EXPECT_FALSE(TerminalSession.Uploading);
+    EXPECT_TRUE(Device(Com3).writes.empty());
+
+    // The longest path that fits is kept whole.
+    std::string longest = real;
+    while (longest.size() < UploadPathCapacity - 1) {
+        longest = "/" + longest;
+    }
+    EXPECT_TRUE(SetUploadPath(longest.c_str()));
+    EXPECT_EQ(std::string(TerminalSession.UploadPath), longest);
+    EXPECT_TRUE(Type("rp!"));
+    EXPECT_TRUE(TerminalSession.Uploading);
+}
+
+TEST_F(UploadTest, TypedLinesAndOpenGoBetweenUploadLines) {
+    FakeDevice& device = Upload("A\nB\nC\n");
+    EXPECT_FALSE(Type("hello"));
+    Receive("+");
+    EXPECT_EQ(device.received, "A\nhello\nB\n");
+
+    // After a new "open" the rest of the upload goes to the new port.
+    FakeDevice& other = Device("\\\\.\\COM4");
+    Type("open 4");
+    Receive("+");
+    EXPECT_EQ(other.received, "C\n");
+    EXPECT_TRUE(TerminalSession.Uploading);
+}
+
+} // namespace
