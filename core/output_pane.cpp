@@ -39,4 +39,6 @@ void AppendOutput(const char* text) {
     PaneInsertAtEnd(text);
 }
 
-void ClearOutput() { PaneErase(PaneLength()); }
+void ClearOutput() {
+    PaneErase(PaneLength());
+}

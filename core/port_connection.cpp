@@ -23,7 +23,9 @@ constexpr std::size_t ProbeReplyCapacity = 256;
 constexpr const char* DeviceIdentity = "TELK7";
 constexpr const char* DevicePrompt = ">";
 
-bool IsBlank(char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+bool IsBlank(char byte) {
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
 
 void MakePortName(std::int32_t number, char* name) {
     std::snprintf(name, PortNameCapacity, "%s%ld", PortNamePrefix, static_cast<long>(number));

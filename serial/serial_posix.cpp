@@ -15,7 +15,9 @@
 
 namespace {
 
-int Descriptor(SerialHandle handle) { return static_cast<int>(handle); }
+int Descriptor(SerialHandle handle) {
+    return static_cast<int>(handle);
+}
 
 long long MonotonicMilliseconds() {
     timespec now{};
@@ -53,23 +55,27 @@ bool WaitFor(int fd, short events, int milliseconds) {
            (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
 }
 
+ssize_t ReadRetrying(int fd, char* byte) {
+    ssize_t got;
+    do {
+        got = read(fd, byte, 1);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
 // One byte: read first, and wait only when nothing is queued, so a queued byte costs one call.
+// With VMIN and VTIME at 0 an empty queue reads as 0 bytes (or EAGAIN); any other error, such
+// as EIO after a hang-up, ends the chunk.
 bool ReadOneByte(int fd, char* byte) {
-    for (;;) {
-        const ssize_t got = read(fd, byte, 1);
-        if (got == 1) {
-            return true;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        // 0 bytes after the port said it was readable means the other end is gone.
-        if (got == 0 || errno != EAGAIN || !WaitFor(fd, POLLIN, PortTimeoutMilliseconds)) {
-            return false;
-        }
-        const ssize_t again = read(fd, byte, 1);
-        return again == 1;
+    const ssize_t got = ReadRetrying(fd, byte);
+    if (got == 1) {
+        return true;
     }
+    if ((got < 0 && errno != EAGAIN) || !WaitFor(fd, POLLIN, PortTimeoutMilliseconds)) {
+        return false;
+    }
+    // Readable yet 0 bytes means the other end is gone.
+    return ReadRetrying(fd, byte) == 1;
 }
 
 } // namespace

@@ -62,9 +62,8 @@ class CoreTest : public testing::Test {
 
     // Writes a program file and names it as the command line would.
     std::string ProgramFile(const std::string& contents) {
-        std::string path = testing::TempDir() + "varnoth_program_" +
-                           std::to_string(files_.size()) + "_" +
-                           testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::string path = testing::TempDir() + "varnoth_program_" + std::to_string(files_.size()) +
+                           "_" + testing::UnitTest::GetInstance()->current_test_info()->name();
         std::FILE* file = std::fopen(path.c_str(), "wb");
         std::fwrite(contents.data(), 1, contents.size(), file);
         std::fclose(file);

@@ -8,7 +8,9 @@ namespace {
 
 using PortConnectionTest = CoreTest;
 
-std::string ComName(int number) { return "\\\\.\\COM" + std::to_string(number); }
+std::string ComName(int number) {
+    return "\\\\.\\COM" + std::to_string(number);
+}
 
 TEST_F(PortConnectionTest, ReportsTheOutcomeWithTheArgumentAsTyped) {
     Device(ComName(3));

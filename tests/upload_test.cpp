@@ -83,7 +83,8 @@ TEST_F(UploadTest, ACrLfPairAcrossAPieceBoundaryIsStillOneLineFeed) {
 }
 
 TEST_F(UploadTest, AnEndOfFileByteEndsTheProgram) {
-    FakeDevice& device = Upload("A\nB\x1A" "C\nD\n");
+    FakeDevice& device = Upload("A\nB\x1A"
+                                "C\nD\n");
     AcknowledgeAll();
     EXPECT_EQ(device.writes, (Lines{"A\n", "B"}));
 

@@ -7,9 +7,13 @@
 
 FakePaneState FakePane;
 
-void ResetFakePane() { FakePane = FakePaneState{}; }
+void ResetFakePane() {
+    FakePane = FakePaneState{};
+}
 
-std::size_t PaneLength() { return FakePane.output.size(); }
+std::size_t PaneLength() {
+    return FakePane.output.size();
+}
 
 std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
     if (start >= FakePane.output.size()) {
@@ -18,7 +22,9 @@ std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
     return FakePane.output.copy(buffer, count, start);
 }
 
-void PaneErase(std::size_t count) { FakePane.output.erase(0, count); }
+void PaneErase(std::size_t count) {
+    FakePane.output.erase(0, count);
+}
 
 void PaneInsertAtEnd(const char* text) {
     FakePane.output += text;
@@ -31,4 +37,6 @@ void ReadInputLine(char* buffer, std::size_t capacity) {
     buffer[count] = '\0';
 }
 
-void ClearInputLine() { FakePane.input.clear(); }
+void ClearInputLine() {
+    FakePane.input.clear();
+}

@@ -20,9 +20,13 @@ FakeDevice& OpenDevice(SerialHandle handle) {
 
 } // namespace
 
-void ResetFakeSerial() { FakeSerial = FakeSerialState{}; }
+void ResetFakeSerial() {
+    FakeSerial = FakeSerialState{};
+}
 
-FakeDevice& Device(const std::string& name) { return FakeSerial.devices[name]; }
+FakeDevice& Device(const std::string& name) {
+    return FakeSerial.devices[name];
+}
 
 SerialHandle OpenPort(const char* name) {
     if (!FakeSerial.openName.empty()) {
@@ -79,4 +83,6 @@ void ClosePort(SerialHandle handle) {
     FakeSerial.openName.clear();
 }
 
-void SleepMilliseconds(unsigned milliseconds) { FakeSerial.sleptMilliseconds += milliseconds; }
+void SleepMilliseconds(unsigned milliseconds) {
+    FakeSerial.sleptMilliseconds += milliseconds;
+}

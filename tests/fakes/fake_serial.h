@@ -10,11 +10,11 @@
 #include "serial/serial_port.h"
 
 struct FakeDevice {
-    bool busy = false;                // held by another program: opening it fails
-    std::deque<std::string> chunks;   // each ReadPort call returns the next one
-    std::string identityReply;        // queued as a chunk whenever "id\n" is written
-    std::string received;             // every byte written to the device, in order
-    std::vector<std::string> writes;  // each non-empty WritePort call's bytes
+    bool busy = false;               // held by another program: opening it fails
+    std::deque<std::string> chunks;  // each ReadPort call returns the next one
+    std::string identityReply;       // queued as a chunk whenever "id\n" is written
+    std::string received;            // every byte written to the device, in order
+    std::vector<std::string> writes; // each non-empty WritePort call's bytes
 };
 
 struct FakeSerialState {

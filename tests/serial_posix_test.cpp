@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "serial/port_names_posix.h"
+#include "serial/serial_port.h"
+#include "tests/pseudo_terminal.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class SerialPosixTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty_.Ready());
+        port_ = OpenPort(pty_.SlavePath().c_str());
+        ASSERT_NE(port_, InvalidPortHandle);
+    }
+    void TearDown() override {
+        if (port_ != InvalidPortHandle) {
+            ClosePort(port_);
+        }
+    }
+
+    std::string Read(std::size_t capacity = 65536) {
+        std::string buffer(capacity, '\x7f');
+        const std::size_t count = ReadPort(port_, &buffer[0], capacity);
+        EXPECT_EQ(buffer[count], '\0') << "a NUL follows the bytes read";
+        return buffer.substr(0, count);
+    }
+
+    PseudoTerminal pty_;
+    SerialHandle port_ = InvalidPortHandle;
+};
+
+std::string AllByteValues() {
+    std::string bytes;
+    for (int value = 0; value < 256; ++value) {
+        bytes += static_cast<char>(value);
+    }
+    return bytes;
+}
+
+TEST_F(SerialPosixTest, TheOtherSideSeesRaw9600EightNoneOne) {
+    termios settings{};
+    ASSERT_EQ(tcgetattr(pty_.Master(), &settings), 0);
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B9600));
+    EXPECT_EQ(cfgetispeed(&settings), static_cast<speed_t>(B9600));
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(settings.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+}
+
+TEST_F(SerialPosixTest, EveryByteValuePassesUnchangedBothWays) {
+    const std::string bytes = AllByteValues();
+    EXPECT_EQ(WritePort(port_, bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(pty_.Receive(bytes.size()), bytes);
+
+    pty_.Send(bytes);
+    EXPECT_EQ(Read(), bytes);
+}
+
+TEST_F(SerialPosixTest, AContinuousStreamIsCutAtCapacityLessOne) {
+    pty_.Send(std::string(40, 'x'));
+    EXPECT_EQ(Read(16), std::string(15, 'x'));
+    EXPECT_EQ(Read(16), std::string(15, 'x'));
+    EXPECT_EQ(Read(16), std::string(10, 'x'));
+    EXPECT_EQ(Read(16), "");
+}
+
+TEST_F(SerialPosixTest, APauseLongerThanTheTimeOutSplitsAChunk) {
+    // The pause is four times the time-out, so a slow machine still sees two chunks.
+    std::thread device([this] {
+        pty_.Send("first");
+        std::this_thread::sleep_for(std::chrono::milliseconds(4 * PortTimeoutMilliseconds));
+        pty_.Send("second");
+    });
+    std::string first = Read();
+    // A scheduler hiccup may delay the first bytes themselves; wait for them, not for time.
+    for (int i = 0; i < 100 && first.empty(); ++i) {
+        first = Read();
+    }
+    device.join();
+    EXPECT_EQ(first, "first");
+    EXPECT_EQ(Read(), "second");
+}
+
+TEST_F(SerialPosixTest, ASecondOpenOfABusyPortFailsUntilItIsClosed) {
+    EXPECT_EQ(OpenPort(pty_.SlavePath().c_str()), InvalidPortHandle);
+    ClosePort(port_);
+    port_ = OpenPort(pty_.SlavePath().c_str());
+    EXPECT_NE(port_, InvalidPortHandle);
+}
+
+TEST_F(SerialPosixTest, AHungUpPortEndsEveryReadAndWriteAtOnce) {
+    pty_.Send("last words");
+    pty_.HangUp();
+    // What arrived before the hang-up may or may not still be readable; nothing more comes.
+    const std::string tail = Read();
+    EXPECT_TRUE(tail.empty() || tail == "last words") << tail;
+    // A read that waited for its time-out would take 50 s for these; the bound is generous.
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < 1000; ++i) {
+        EXPECT_EQ(Read(), "");
+        WritePort(port_, "x", 1);
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(25));
+}
+
+TEST_F(SerialPosixTest, AWriteTheDeviceDoesNotTakeIsDroppedRatherThanBlocking) {
+    // The device never reads: the pty's buffers fill and the rest must be given up.
+    const std::string megabyte(1 << 20, 'w');
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(WritePort(port_, megabyte.data(), megabyte.size()), 0);
+    EXPECT_EQ(WritePort(port_, megabyte.data(), megabyte.size()), 0);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_LT(pty_.Receive(megabyte.size()).size(), megabyte.size());
+}
+
+TEST(SerialPosixWithoutPortTest, NoPortReadsNothingAndWritesNothing) {
+    char buffer[8] = "garbage";
+    EXPECT_EQ(ReadPort(InvalidPortHandle, buffer, sizeof buffer), 0u);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(WritePort(InvalidPortHandle, "abc", 3), 0);
+    EXPECT_EQ(OpenPort("/nonexistent/ttyUSB9"), InvalidPortHandle);
+    // A file that is no terminal cannot be configured, so it is no port either.
+    EXPECT_EQ(OpenPort("/dev/null"), InvalidPortHandle);
+}
+
+TEST_F(SerialPosixTest, AZeroLengthWriteSendsNothing) {
+    EXPECT_EQ(WritePort(port_, "abc", 0), 0);
+    EXPECT_EQ(pty_.Receive(1), "");
+}
+
+class PortNamesTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/varnoth_ports_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = pattern;
+        setenv(PortsDirectoryVariable, directory_.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv(PortsDirectoryVariable);
+        std::system(("rm -rf " + directory_).c_str());
+    }
+    std::string Resolve(const char* name) {
+        char path[256];
+        return ResolvePortDevice(name, path, sizeof path) ? path : "<none>";
+    }
+    void Link(const std::string& link, const std::string& target) {
+        ASSERT_EQ(symlink(target.c_str(), (directory_ + "/" + link).c_str()), 0);
+    }
+
+    std::string directory_;
+};
+
+TEST_F(PortNamesTest, LinksInThePortsDirectoryNameTheDevices) {
+    Link("com7", "/dev/ttyUSB0");
+    Link("com0", "/dev/ttyACM3");
+    Link("com3", "/nonexistent/device");
+    EXPECT_EQ(Resolve("\\\\.\\COM7"), directory_ + "/com7");
+    EXPECT_EQ(Resolve("\\\\.\\COM0"), directory_ + "/com0");
+    // A link to a missing device still claims its number; opening it then fails.
+    EXPECT_EQ(Resolve("\\\\.\\COM3"), directory_ + "/com3");
+    EXPECT_EQ(OpenPort("\\\\.\\COM3"), InvalidPortHandle);
+}
+
+TEST_F(PortNamesTest, NumbersWithoutALinkNameTheBuiltInPorts) {
+    EXPECT_EQ(Resolve("\\\\.\\COM1"), "/dev/ttyS0");
+    EXPECT_EQ(Resolve("\\\\.\\COM24"), "/dev/ttyS23");
+    EXPECT_EQ(Resolve("\\\\.\\COM0"), "<none>");
+    EXPECT_EQ(Resolve("\\\\.\\COM-1"), "<none>");
+    EXPECT_EQ(Resolve("\\\\.\\COM7x"), "\\\\.\\COM7x") << "not a port name: a path as it is";
+    EXPECT_EQ(Resolve("/dev/ttyUSB2"), "/dev/ttyUSB2");
+}
+
+TEST_F(PortNamesTest, APortNumberReachesALinkedPseudoTerminal) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ready());
+    Link("com12", pty.SlavePath());
+    const SerialHandle port = OpenPort("\\\\.\\COM12");
+    ASSERT_NE(port, InvalidPortHandle);
+    WritePort(port, "id\n", 3);
+    EXPECT_EQ(pty.Receive(3), "id\n");
+    ClosePort(port);
+}
+
+TEST(PortNamesDefaultTest, TheDefaultDirectoryFollowsXdgThenHome) {
+    unsetenv(PortsDirectoryVariable);
+    char pattern[] = "/tmp/varnoth_home_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string home = pattern;
+    ASSERT_EQ(system(("mkdir -p " + home + "/.config/varnoth/ports " + home +
+                      "/xdg/varnoth/ports && ln -s /dev/null " + home +
+                      "/.config/varnoth/ports/com5 && ln -s /dev/null " + home +
+                      "/xdg/varnoth/ports/com6")
+                         .c_str()),
+              0);
+    const char* savedHome = std::getenv("HOME");
+    const std::string oldHome = savedHome != nullptr ? savedHome : "";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    char path[256];
+    ASSERT_TRUE(ResolvePortDevice("\\\\.\\COM5", path, sizeof path));
+    EXPECT_EQ(std::string(path), home + "/.config/varnoth/ports/com5");
+    setenv("XDG_CONFIG_HOME", (home + "/xdg").c_str(), 1);
+    ASSERT_TRUE(ResolvePortDevice("\\\\.\\COM6", path, sizeof path));
+    EXPECT_EQ(std::string(path), home + "/xdg/varnoth/ports/com6");
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", oldHome.c_str(), 1);
+    std::system(("rm -rf " + home).c_str());
+}
+
+} // namespace
