@@ -3,63 +3,9 @@
 
 #include <string>
 
-#include "core/input_line_commands.h"
-#include "core/poll_cycle.h"
-#include "core/terminal_session.h"
-#include "tests/fakes/fake_pane.h"
-#include "tests/simulated_device.h"
+#include "tests/end_to_end_fixture.h"
 
 namespace {
-
-class EndToEndTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        ResetFakePane();
-        TerminalSession = TerminalSessionRecord{};
-        ports_.ClaimAllAsMissing(25);
-        record_ = ports_.Path() + "/received.bin";
-    }
-    void TearDown() override {
-        if (TerminalSession.PortHandle != InvalidPortHandle) {
-            ClosePort(TerminalSession.PortHandle);
-        }
-        if (TerminalSession.UploadFile != nullptr) {
-            std::fclose(TerminalSession.UploadFile);
-        }
-    }
-
-    bool Type(const std::string& line) {
-        FakePane.input = line;
-        return ExecuteInputLine(false);
-    }
-
-    // Ticks until the pane holds `text` or the tick budget runs out; each tick with a port
-    // open waits out the device's silence, so the budget is counted in ticks, not time.
-    bool TickUntilPaneHas(const std::string& text, int ticks = 100) {
-        for (int i = 0; i < ticks && FakePane.output.find(text) == std::string::npos; ++i) {
-            PollTick();
-        }
-        return FakePane.output.find(text) != std::string::npos;
-    }
-
-    void TickUntilUploadEnds(int ticks = 2000) {
-        for (int i = 0; i < ticks && TerminalSession.Uploading; ++i) {
-            PollTick();
-        }
-    }
-
-    std::string ProgramFile(const std::string& contents) {
-        const std::string path = ports_.Path() + "/program.txt";
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        std::fwrite(contents.data(), 1, contents.size(), file);
-        std::fclose(file);
-        SetUploadPath(path.c_str());
-        return path;
-    }
-
-    PortsDirectory ports_;
-    std::string record_;
-};
 
 TEST_F(EndToEndTest, ATypedLineReachesTheDeviceAndItsAnswerShows) {
     SimulatedDevice device(ports_.Entry(1), record_);
@@ -139,28 +85,6 @@ TEST_F(EndToEndTest, DetectionWithoutADeviceSaysSo) {
     // The probed port was closed, so it can be opened again at once.
     Type("open 4");
     EXPECT_EQ(FakePane.output, "failed to connect to port 0\nconnected to port 4\n");
-}
-
-TEST_F(EndToEndTest, AVanishedDeviceEndsTheUploadByItsOwnRulesAndTheTerminalGoesOn) {
-    SimulatedDevice device(ports_.Entry(1), record_, {"--hangup-after-lines", "2"});
-    ASSERT_TRUE(device.Ready());
-    ProgramFile("a\nb\nc\nd\n");
-    Type("open 1");
-    Type("rp!");
-    TickUntilUploadEnds(200);
-    EXPECT_FALSE(TerminalSession.Uploading);
-    EXPECT_EQ(TerminalSession.UploadFile, nullptr);
-    // The device answered two lines and went; it may or may not have taken the third.
-    const std::string received = ReadWholeFile(record_);
-    EXPECT_TRUE(received == "a\nb\n" || received == "a\nb\nc\n") << received;
-
-    // The link went with the device; a new device on the same number works at once.
-    SimulatedDevice again(ports_.Entry(1), record_ + ".again");
-    ASSERT_TRUE(again.Ready());
-    Type("open 1");
-    Type("back");
-    EXPECT_TRUE(TickUntilPaneHas("+\r\n"));
-    EXPECT_EQ(ReadWholeFile(record_ + ".again"), "back\n");
 }
 
 } // namespace

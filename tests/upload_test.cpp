@@ -16,7 +16,7 @@ class UploadTest : public CoreTest {
 
     // Answers '+' until the upload ends (bounded, so a fault cannot hang the test).
     void AcknowledgeAll() {
-        for (int i = 0; i < 10000 && TerminalSession.Uploading; ++i) {
+        for (int i = 0; i < 20000 && TerminalSession.Uploading; ++i) {
             Receive("+");
         }
     }
@@ -67,6 +67,20 @@ TEST_F(UploadTest, LongLinesGoOutInPiecesOf1023Bytes) {
     FakeDevice& exact = Upload(std::string(1023, 'y') + "\n");
     AcknowledgeAll();
     EXPECT_EQ(exact.writes, (Lines{std::string(1023, 'y'), "\n"}));
+}
+
+TEST_F(UploadTest, ATenMegabyteLineGoesOutWholeInPieces) {
+    std::string line(10000000, 'm');
+    line[5000000] = 'M';
+    FakeDevice& device = Upload(line);
+    AcknowledgeAll();
+    EXPECT_FALSE(TerminalSession.Uploading);
+    ASSERT_EQ(device.writes.size(), 9776u);
+    for (const std::string& piece : device.writes) {
+        ASSERT_LE(piece.size(), 1023u);
+    }
+    EXPECT_EQ(device.writes.back().size(), 10000000u - 9775u * 1023u);
+    EXPECT_TRUE(device.received == line);
 }
 
 TEST_F(UploadTest, ACrLfPairAcrossAPieceBoundaryIsStillOneLineFeed) {

@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. Installs what is missing from Debian's packages.
+#   FUZZ_SECONDS        how long each fuzz target runs (default 60)
+#   VARNOTH_FLOOD_SECONDS  how long the flooding-device test floods (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-packages.sh cmake make g++ libgtest-dev
+tools/install-packages.sh cmake make g++ clang libclang-rt-14-dev libgtest-dev qt6-base-dev
 
+echo "== native build and tests"
 cmake --preset dev
 cmake --build --preset dev -j "$(nproc)"
 ctest --preset dev -j "$(nproc)"
+
+echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan
+cmake --build --preset asan -j "$(nproc)"
+ctest --preset asan -j "$(nproc)"
+
+echo "== fuzzing the core"
+tools/run-fuzz.sh
+
