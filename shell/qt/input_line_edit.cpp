@@ -1,0 +1,68 @@
+#include "shell/qt/input_line_edit.h"
+
+#include <QKeyEvent>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/input_line_commands.h"
+#include "core/pane.h"
+#include "core/terminal_session.h"
+#include "shell/qt/left_control_key.h"
+
+namespace {
+
+// The core reads no more than this of a line, so the field takes no more.
+constexpr int InputLineCharacterLimit = static_cast<int>(InputLineCapacity - 1);
+
+InputLineEdit* InputLine() {
+    return static_cast<InputLineEdit*>(TerminalSession.InputLine);
+}
+
+} // namespace
+
+InputLineEdit::InputLineEdit(const LeftControlKey* leftControl, QWidget* parent)
+    : QLineEdit(parent), leftControl_(leftControl) {
+    setMaxLength(InputLineCharacterLimit);
+}
+
+void InputLineEdit::Read(char* buffer, std::size_t capacity) const {
+    // One byte per character both ways, as the pane shows received bytes.
+    const QByteArray bytes = text().toLatin1();
+    const std::size_t count = std::min(static_cast<std::size_t>(bytes.size()), capacity - 1);
+    std::memcpy(buffer, bytes.constData(), count);
+    buffer[count] = '\0';
+}
+
+void InputLineEdit::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        // The core reads the line, runs it and empties the field; Enter itself inserts nothing.
+        ExecuteInputLine(leftControl_->HeldFor(event));
+        event->accept();
+        return;
+    }
+    if (key == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
+        // Whatever the desktop's key bindings say Ctrl+A means, here it selects the line.
+        selectAll();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+// The input line's part of the pane operations (core/pane.h).
+
+void ReadInputLine(char* buffer, std::size_t capacity) {
+    if (InputLine() == nullptr) {
+        buffer[0] = '\0';
+        return;
+    }
+    InputLine()->Read(buffer, capacity);
+}
+
+void ClearInputLine() {
+    if (InputLine() != nullptr) {
+        InputLine()->clear();
+    }
+}

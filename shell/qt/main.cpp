@@ -1,0 +1,21 @@
+// The Linux program: the terminal in a Qt window.
+#include <QApplication>
+
+#include "core/terminal_session.h"
+#include "shell/qt/command_line.h"
+#include "shell/qt/terminal_window.h"
+
+int main(int argc, char** argv) {
+    // A path too long for the session record is refused by the core, and "rp!" then says
+    // there is no program to upload.
+    SetUploadPath(ProgramFilePath(argc, argv).c_str());
+    // Every argument belongs to the path, so Qt is shown only the program's name and takes no
+    // options (-platform, -style ...) from the command line; its environment variables
+    // (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
+    int qtArgc = argc > 0 ? 1 : 0;
+    QApplication application(qtArgc, argv);
+    TerminalWindow window;
+    window.show();
+    // Closing the window, the last one, ends the loop with 0.
+    return application.exec();
+}

@@ -1,0 +1,184 @@
+#include "shell/qt/output_pane_edit.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "core/pane.h"
+#include "core/terminal_session.h"
+
+namespace {
+
+// Marks a byte that shows as nothing (CR).
+constexpr char16_t Hidden = 0;
+// The Unicode block "Control Pictures" draws C0 controls as small symbols: U+2400 + byte, and
+// U+2421 for DEL.
+constexpr char16_t ControlPictures = 0x2400;
+constexpr char16_t DeletePicture = 0x2421;
+constexpr char16_t Replacement = 0xfffd;
+
+constexpr std::array<char16_t, 256> BuildDisplayTable() {
+    std::array<char16_t, 256> table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        char16_t shown = static_cast<char16_t>(byte);
+        if (byte == '\r') {
+            shown = Hidden;
+        } else if (byte == '\t' || byte == '\n') {
+            shown = static_cast<char16_t>(byte); // QTextCursor::insertText makes LF a new block
+        } else if (byte < 0x20) {
+            shown = static_cast<char16_t>(ControlPictures + byte);
+        } else if (byte == 0x7f) {
+            shown = DeletePicture;
+        } else if (byte >= 0x80 && byte < 0xa0) {
+            shown = Replacement;
+        }
+        table[static_cast<std::size_t>(byte)] = shown;
+    }
+    return table;
+}
+
+constexpr std::array<char16_t, 256> DisplayTable = BuildDisplayTable();
+
+OutputPaneEdit* Pane() {
+    return static_cast<OutputPaneEdit*>(TerminalSession.OutputPane);
+}
+
+} // namespace
+
+OutputPaneEdit::OutputPaneEdit(QWidget* typingTarget, QWidget* parent)
+    : QPlainTextEdit(parent), typingTarget_(typingTarget) {
+    setReadOnly(true);
+    // Read-only still lets the user select by keyboard and mouse and copy with Ctrl+C.
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // The core gives up old text by itself; an undo history would only hold on to it.
+    setUndoRedoEnabled(false);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setFrameShape(QFrame::NoFrame);
+}
+
+std::size_t OutputPaneEdit::Copy(std::size_t start, char* buffer, std::size_t count) const {
+    if (start >= bytes_.size()) {
+        return 0;
+    }
+    return bytes_.copy(buffer, count, start);
+}
+
+void OutputPaneEdit::EraseFront(std::size_t count) {
+    count = std::min(count, bytes_.size());
+    if (count == 0) {
+        return;
+    }
+    const auto hidden = std::count(bytes_.data(), bytes_.data() + count, '\r');
+    const int end = static_cast<int>(count - static_cast<std::size_t>(hidden));
+    const bool follow = ShowsNewest();
+    // QPlainTextEdit keeps its view as a line number from the top, so text taken off the
+    // front would make a reader's view jump ahead by as many lines as went.
+    const int firstShownLine = verticalScrollBar()->value();
+    QTextCursor cut(document());
+    cut.setPosition(end, QTextCursor::KeepAnchor);
+    const int linesGone = cut.block().firstLineNumber();
+    cut.removeSelectedText();
+    bytes_.erase(0, count);
+    if (follow) {
+        ShowNewest();
+    } else {
+        verticalScrollBar()->setValue(std::max(0, firstShownLine - linesGone));
+    }
+}
+
+void OutputPaneEdit::InsertAtEnd(const char* text) {
+    const std::size_t count = std::strlen(text);
+    if (count == 0) {
+        return;
+    }
+    const bool follow = ShowsNewest();
+    bytes_.append(text, count);
+    // A cursor of its own, so that a selection the user is copying from stays in place.
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(DisplayText(text, count));
+    if (follow) {
+        ShowNewest();
+    }
+}
+
+QString OutputPaneEdit::DisplayText(const char* bytes, std::size_t count) {
+    QString text(static_cast<qsizetype>(count), Qt::Uninitialized);
+    QChar* out = text.data();
+    qsizetype length = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t shown = DisplayTable[static_cast<unsigned char>(bytes[i])];
+        if (shown != Hidden) {
+            out[length++] = QChar(shown);
+        }
+    }
+    text.truncate(length);
+    return text;
+}
+
+void OutputPaneEdit::keyPressEvent(QKeyEvent* event) {
+    // Ctrl combinations (copying a selection) and keys that type nothing (arrows, page keys)
+    // stay with the pane; Alt and Meta combinations are commands, not typing.
+    constexpr Qt::KeyboardModifiers NotTyping =
+        Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if ((event->modifiers() & NotTyping) || event->text().isEmpty()) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    typingTarget_->setFocus(Qt::OtherFocusReason);
+    // Enter only brings the focus over: a line runs on Enter pressed in the input line.
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QCoreApplication::sendEvent(typingTarget_, event);
+    }
+    event->accept();
+}
+
+void OutputPaneEdit::resizeEvent(QResizeEvent* event) {
+    // Rewrapping changes the number of lines; a view that showed the newest text keeps doing so.
+    const bool follow = ShowsNewest();
+    QPlainTextEdit::resizeEvent(event);
+    if (follow) {
+        ShowNewest();
+    }
+}
+
+bool OutputPaneEdit::ShowsNewest() const {
+    const QScrollBar* bar = verticalScrollBar();
+    return bar->value() >= bar->maximum();
+}
+
+void OutputPaneEdit::ShowNewest() {
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+// The pane primitives the core builds its pane operations on (core/pane.h).
+
+std::size_t PaneLength() {
+    return Pane() != nullptr ? Pane()->Length() : 0;
+}
+
+std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
+    return Pane() != nullptr ? Pane()->Copy(start, buffer, count) : 0;
+}
+
+void PaneErase(std::size_t count) {
+    if (Pane() != nullptr) {
+        Pane()->EraseFront(count);
+    }
+}
+
+void PaneInsertAtEnd(const char* text) {
+    if (Pane() != nullptr) {
+        Pane()->InsertAtEnd(text);
+    }
+}
