@@ -247,12 +247,22 @@ TEST_F(UploadTest, MissingUnreadableOrOverlongProgramPathsAreReported) {
     Type("rp!");
     EXPECT_EQ(FakePane.output, "no program to upload found!!!\n") << "a folder is no program";
 
-    // A path too long to keep must not be cut to a shorter one that names another file.
+    // A path too long to keep must not be cut to a shorter one that names another file. The
+    // long paths name the same file through "./" steps, which every platform reads alike.
     const std::string real = ProgramFile("A\n");
-    std::string longPath = real;
-    while (longPath.size() < UploadPathCapacity) {
-        longPath = "/" + longPath;
-    }
+    const std::string folder = testing::TempDir();
+    auto padded = [&](std::size_t length) {
+        std::string steps;
+        while (real.size() + steps.size() + 2 <= length) {
+            steps += "./";
+        }
+        if (real.size() + steps.size() < length) {
+            steps += "/";
+        }
+        return folder + steps + real.substr(folder.size());
+    };
+    const std::string longPath = padded(UploadPathCapacity);
+    ASSERT_EQ(longPath.size(), UploadPathCapacity);
     EXPECT_FALSE(SetUploadPath(longPath.c_str()));
     FakePane.output.clear();
     Type("rp!");
@@ -261,10 +271,8 @@ TEST_F(UploadTest, MissingUnreadableOrOverlongProgramPathsAreReported) {
     EXPECT_TRUE(Device(Com3).writes.empty());
 
     // The longest path that fits is kept whole.
-    std::string longest = real;
-    while (longest.size() < UploadPathCapacity - 1) {
-        longest = "/" + longest;
-    }
+    const std::string longest = padded(UploadPathCapacity - 1);
+    ASSERT_EQ(longest.size(), UploadPathCapacity - 1);
     EXPECT_TRUE(SetUploadPath(longest.c_str()));
     EXPECT_EQ(std::string(TerminalSession.UploadPath), longest);
     EXPECT_TRUE(Type("rp!"));

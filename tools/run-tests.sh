@@ -21,3 +21,5 @@ ctest --preset asan -j "$(nproc)"
 echo "== fuzzing the core"
 tools/run-fuzz.sh
 
+echo "== the Windows program, cross-built and run under wine"
+tools/run-windows-tests.sh

@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program (x86_64 and the i686 release) and tests the x86_64 build
+# under wine64 and Xvfb: the simulated device plays COM3, COM4 and COM7 of a throwaway wine
+# prefix; the core's and the shell's unit tests run there, and a Windows test driver works
+# the program itself with real key events. 32-bit programs cannot run on these machines, so
+# the i686 build is only built and inspected.
+# Installs what is missing from Debian's packages. Closes with "N passed, M failed".
+# VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev googletest \
+  mingw-w64 wine wine64 xvfb
+
+passed=0
+failed=0
+skipped=0
+pass() { passed=$((passed + 1)); echo "ok      $1"; }
+fail() { failed=$((failed + 1)); echo "FAILED  $1"; }
+
+# ---- builds ----
+
+cmake --preset windows-x86_64 >/dev/null
+cmake --build --preset windows-x86_64 -j "$(nproc)"
+# The 32-bit release cannot run here; it has to build, warnings being errors.
+cmake --preset windows-i686 >/dev/null
+cmake --build --preset windows-i686 -j "$(nproc)"
+# The device runs natively, beside wine.
+[ -f build/dev/CMakeCache.txt ] || cmake --preset dev >/dev/null
+cmake --build --preset dev -j "$(nproc)" --target varnoth-simdevice
+
+win64=build/windows-x86_64
+terminal=$win64/varnoth-terminal.exe
+simdevice=build/dev/tools/varnoth-simdevice
+
+# The program must need nothing but what every Windows has.
+for exe in "$terminal" build/windows-i686/varnoth-terminal.exe; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+  if [ "$dlls" = "KERNEL32.DLL MSVCRT.DLL USER32.DLL " ]; then
+    pass "$exe imports only KERNEL32, USER32 and msvcrt"
+  else
+    fail "$exe imports only KERNEL32, USER32 and msvcrt: it imports $dlls"
+  fi
+done
+if x86_64-w64-mingw32-objdump -f build/windows-i686/varnoth-terminal.exe | grep -q 'pei-i386'; then
+  pass "the release build is a 32-bit program"
+else
+  fail "the release build is a 32-bit program"
+fi
+
+# ---- a throwaway wine prefix and X display ----
+
+work=$(mktemp -d /tmp/varnoth-wine-XXXXXX)
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+xvfb_pid=""
+device_pids=()
+
+cleanup() {
+  set +e
+  for pid in "${device_pids[@]}"; do
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  if [ -n "${VARNOTH_KEEP_WINE_WORK:-}" ]; then
+    echo "logs and prefix kept in $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+
+# Waits up to $2 seconds for the shell test $1.
+wait_for() {
+  local limit=$(($2 * 10))
+  for ((i = 0; i < limit; i++)); do
+    eval "$1" && return 0
+    sleep 0.1
+  done
+  eval "$1"
+}
+
+# Xvfb picks a free display itself and writes its number to fd 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for '[ -s "$work/display" ]' 30 || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# Wine's helper processes inherit the output of whatever starts them and keep it open, so
+# everything wine prints goes to files, never into a pipe.
+mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1
+"$wine64" wineboot -i >"$work/wineboot.log" 2>&1
+# A new prefix links com1 to /dev/ttyS0 and so on; the only ports are the test's own.
+rm -f "$WINEPREFIX"/dosdevices/com*
+
+# ---- the devices and the program file ----
+
+start_device() { # PORT_NUMBER OPTIONS...
+  local number=$1
+  shift
+  "$simdevice" --link "$WINEPREFIX/dosdevices/com$number" --record "$work/port$number-received.bin" "$@" \
+    >"$work/port$number.log" 2>&1 &
+  device_pids+=($!)
+  wait_for "grep -q '^ready' '$work/port$number.log'" 30 ||
+    { echo "the device for COM$number did not start"; cat "$work/port$number.log"; exit 1; }
+}
+# COM3 answers every line with '+' and identifies itself; COM4 answers no line, and its
+# identification reply holds a line feed, XON, XOFF and a CR; COM7 sends back every byte.
+start_device 3
+start_device 4 --answer none --id 'ab\ncd'$'\x11''ef'$'\x13''gh\rij'
+start_device 7 --answer none --echo
+
+mkdir -p "$work/program dir"
+printf '10 PRINT "first"\r\n20 PRINT "second"\n30 GOTO 10\n' >"$work/program dir/program file.txt"
+
+windows_path() { echo "Z:${1//\//\\}"; }
+
+# Runs a Windows program under wine, its output into a file, and shows that file.
+run_windows() { # LOG PROGRAM ARGS...
+  local log=$1
+  shift
+  local status=0
+  timeout 600 "$wine64" "$@" >"$log" 2>&1 || status=$?
+  cat "$log"
+  return $status
+}
+
+# Adds the driver's closing "driver: N passed, M failed, K skipped" to the totals.
+count_driver() { # LOG
+  local line
+  line=$(grep -E '^driver: [0-9]+ passed, [0-9]+ failed' "$1" | tail -n1 || true)
+  if [ -z "$line" ]; then
+    fail "the test driver ran to its end"
+    return
+  fi
+  passed=$((passed + $(echo "$line" | sed -E 's/^driver: ([0-9]+) passed.*/\1/')))
+  failed=$((failed + $(echo "$line" | sed -E 's/.* ([0-9]+) failed.*/\1/')))
+  skipped=$((skipped + $(echo "$line" | sed -E 's/.* ([0-9]+) skipped.*/\1/')))
+}
+
+# Adds a GoogleTest program's counts to the totals; a run that did not finish is a failure.
+count_gtest() { # LOG NAME
+  local ok bad skip
+  if ! grep -q '^\[==========\] .* ran\.' "$1"; then
+    fail "$2 ran to its end"
+    return
+  fi
+  ok=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$1")
+  bad=$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below:.*/\1/p' "$1")
+  skip=$(sed -nE 's/^\[  SKIPPED \] ([0-9]+) tests?, listed below:.*/\1/p' "$1")
+  passed=$((passed + ${ok:-0}))
+  failed=$((failed + ${bad:-0}))
+  skipped=$((skipped + ${skip:-0}))
+}
+
+# The core's unit tests, built for Windows.
+echo "---- the core's unit tests under wine"
+run_windows "$work/core_tests.log" "$win64/tests/core_tests.exe" || true
+count_gtest "$work/core_tests.log" "core_tests.exe"
+
+# The shell's panes over real edit controls, and the serial link against the echoing device.
+echo "---- the window shell and the serial link under wine"
+VARNOTH_ECHO_PORT='\\.\COM7' run_windows "$work/shell_tests.log" "$win64/tests/shell_win32_tests.exe" ||
+  true
+count_gtest "$work/shell_tests.log" "shell_win32_tests.exe"
+
+# The program itself, worked by the test driver.
+echo "---- the program under wine"
+run_windows "$work/driver.log" "$win64/tests/varnoth-terminal-driver.exe" \
+  "$(windows_path "$root/$terminal")" "$(windows_path "$work")" || true
+count_driver "$work/driver.log"
+
+if [ "$failed" -gt 0 ]; then
+  echo "---- the prefix's COM ports at the end"
+  ls -l "$WINEPREFIX/dosdevices"
+fi
+
+summary="$passed passed, $failed failed"
+[ "$skipped" -gt 0 ] && summary="$summary, $skipped skipped"
+echo "$summary"
+[ "$failed" -eq 0 ]
