@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# Builds an optimised terminal and measures what a user feels: upload pace, receive cost, pane
+# cost, footprint and idle load. Writes the raw figures to bench/results/ and the report to
+# bench/results/report.md (with plots). Installs what is missing from Debian's packages.
+#
+#   REPEATS=3         runs of each measurement (medians and spreads are over these)
+#   BENCH_QUICK=1     a short smoke pass: small files, short runs, one repeat
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev strace gnuplot-nox bc \
+  mingw-w64 wine64 xvfb
+
+repeats=${REPEATS:-3}
+upload_lines=500 stream_seconds=30 idle_seconds=60 pane_appends=3000
+if [ -n "${BENCH_QUICK:-}" ]; then
+  repeats=1 upload_lines=20 stream_seconds=3 idle_seconds=3 pane_appends=1200
+fi
+
+cmake --preset release > /dev/null
+cmake --build --preset release -j "$(nproc)" --target terminal_bench qt_pane_bench \
+  varnoth-simdevice varnoth-terminal
+for preset in windows-x86_64 windows-i686; do
+  cmake --preset "$preset" > /dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" --target varnoth-terminal
+done
+bin=build/release
+results=bench/results
+mkdir -p "$results"
+rm -f "$results"/*.txt "$results"/*.csv
+
+work=$(mktemp -d /tmp/varnoth-bench-XXXXXX)
+device_pid=
+stop_device() {
+  if [ -n "$device_pid" ]; then
+    kill "$device_pid" 2>/dev/null || true
+    wait "$device_pid" 2>/dev/null || true
+    device_pid=
+  fi
+}
+trap 'stop_device; rm -rf "$work"' EXIT
+
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" VARNOTH_PORTS_DIR="$work"
+
+# Starts the simulated device as port 1 with the given options; waits until it is ready.
+start_device() {
+  stop_device
+  "$bin/tools/varnoth-simdevice" --link "$work/com1" --record "$work/received.bin" "$@" \
+    > "$work/device.log" &
+  device_pid=$!
+  for _ in $(seq 100); do
+    grep -q '^ready' "$work/device.log" && return
+    sleep 0.05
+  done
+  echo "bench: the simulated device did not start" >&2
+  exit 1
+}
+
+device_tty() { sed -n 's/^ready //p' "$work/device.log"; }
+
+# The calls strace -c counted in all, from its summary's last line.
+total_syscalls() { awk '$NF == "total" {print $4}' "$work/strace.txt"; }
+
+# Appends "name key=value ..." (one line a run) to a results file.
+record() {
+  local file=$1 name=$2
+  shift 2
+  echo "$name $(tr '\n' ' ' < "$@")" >> "$results/$file.txt"
+}
+
+echo "== machine"
+{
+  echo "date=$(date -u +%Y-%m-%dT%H:%MZ)"
+  echo "cpu=$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1 | tr ' ' '_')"
+  echo "cores=$(nproc)"
+  echo "memory_gib=$(free -g | awk '/^Mem:/ {print $2}')"
+  echo "kernel=$(uname -r)"
+  echo "qt=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null)"
+  echo "wine=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null)"
+} > "$results/machine.txt"
+
+echo "== upload pace ($upload_lines lines)"
+program="$work/program.txt"
+for line in $(seq "$upload_lines"); do
+  printf '%d PRINT "line %d"\n' "$((line * 10))" "$line"
+done > "$program"
+for run in $(seq "$repeats"); do
+  for delay in 0 20 80; do
+    start_device --delay "$delay"
+    "$bin/bench/terminal_bench" --program "$program" --type "open 1" --type "rp!" \
+      --until-upload-ends > "$work/out.txt"
+    echo "lines=$upload_lines" >> "$work/out.txt"
+    record upload "delay=$delay" "$work/out.txt"
+  done
+done
+
+echo "== receive cost (${stream_seconds}s per stream)"
+for run in $(seq "$repeats"); do
+  for rate in 960 0; do
+    bytes=$((rate > 0 ? rate * stream_seconds : 0))
+    stream=(--stream "$rate")
+    [ "$bytes" -gt 0 ] && stream+=(--stream-bytes "$bytes")
+    # CPU, unobserved.
+    start_device "${stream[@]}"
+    "$bin/bench/terminal_bench" --type "open 1" --seconds "$((stream_seconds + 2))" \
+      > "$work/out.txt"
+    record receive "rate=$rate" "$work/out.txt"
+    # System calls, counted by strace (which slows the program, so no CPU from this run).
+    start_device "${stream[@]}"
+    strace -f -c -o "$work/strace.txt" "$bin/bench/terminal_bench" --type "open 1" \
+      --seconds "$((stream_seconds + 2))" > "$work/out.txt"
+    echo "syscalls=$(total_syscalls)" >> "$work/out.txt"
+    record receive_syscalls "rate=$rate" "$work/out.txt"
+    # The least any reader can do: cat on the same stream, one large read at a time. CPU from
+    # one run, system calls from another under strace.
+    start_device "${stream[@]}"
+    TIMEFORMAT='cpu_s=%U+%S'
+    { time timeout "$((stream_seconds + 2))" cat "$(device_tty)" > "$work/cat.bin"; } \
+      2> "$work/time.txt" || true
+    start_device "${stream[@]}"
+    strace -f -c -o "$work/strace.txt" timeout "$((stream_seconds + 2))" cat "$(device_tty)" \
+      > /dev/null || true
+    {
+      echo "cpu_s=$(sed -n 's/^cpu_s=//p' "$work/time.txt" | bc -l)"
+      echo "bytes=$(stat -c %s "$work/cat.bin")"
+      echo "syscalls=$(total_syscalls)"
+    } > "$work/out.txt"
+    record receive_cat "rate=$rate" "$work/out.txt"
+  done
+done
+stop_device
+
+echo "== pane cost ($pane_appends appends of 1,000 bytes)"
+for run in $(seq "$repeats"); do
+  "$bin/bench/qt_pane_bench" "$pane_appends" > "$results/qt_pane_$run.csv"
+done
+if [ -x tools/run-windows-bench.sh ]; then
+  tools/run-windows-bench.sh "$pane_appends" "$repeats" "$idle_seconds" "$results"
+fi
+
+echo "== footprint and idle (${idle_seconds}s)"
+for run in $(seq "$repeats"); do
+  "$bin/bench/terminal_bench" --seconds "$idle_seconds" > "$work/out.txt"
+  record idle "port=none" "$work/out.txt"
+  start_device --answer none --id none
+  "$bin/bench/terminal_bench" --type "open 1" --seconds "$idle_seconds" > "$work/out.txt"
+  record idle "port=silent" "$work/out.txt"
+  start_device --stream 0
+  "$bin/bench/terminal_bench" --type "open 1" --seconds "$stream_seconds" > "$work/out.txt"
+  record full_pane "stream=0" "$work/out.txt"
+done
+stop_device
+{
+  for exe in build/windows-x86_64/varnoth-terminal.exe build/windows-i686/varnoth-terminal.exe; do
+    [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
+  done
+  echo "build/release/shell/qt/varnoth-terminal $(stat -c %s build/release/shell/qt/varnoth-terminal)"
+} > "$results/sizes.txt"
+
+python3 bench/report.py "$results"
+echo "Wrote $results/report.md"
