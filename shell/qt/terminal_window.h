@@ -6,19 +6,10 @@
 #include <QWidget>
 
 #include "shell/qt/left_control_key.h"
+#include "shell/window_layout.h"
 
 class InputLineEdit;
 class OutputPaneEdit;
-
-constexpr const char* WindowTitle = "Varnoth serial terminal";
-// The window's size at start, frame included.
-constexpr int WindowOuterWidth = 640;
-constexpr int WindowOuterHeight = 512;
-// Both panes start this far from the window's left edge; the strip shows the window background.
-constexpr int PaneLeftMargin = 8;
-constexpr int InputLineHeight = 24;
-// How often the core is asked to fetch what the device sent.
-constexpr int PollIntervalMilliseconds = 100;
 
 class TerminalWindow : public QWidget {
     Q_OBJECT

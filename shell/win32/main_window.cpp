@@ -59,8 +59,8 @@ void CreateMainWindows(HINSTANCE instance) {
     // The WM_SIZE sent during this call finds the panes missing and leaves the layout to the
     // creation below.
     TerminalSession.MainWindow = CreateWindowExA(
-        0, MainWindowClassName, MainWindowTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
-        CW_USEDEFAULT, MainWindowWidth, MainWindowHeight, nullptr, nullptr, instance, nullptr);
+        0, MainWindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT,
+        CW_USEDEFAULT, WindowOuterWidth, WindowOuterHeight, nullptr, nullptr, instance, nullptr);
     RECT client{};
     GetClientRect(MainWindowHandle(), &client);
 
@@ -82,5 +82,5 @@ void CreateMainWindows(HINSTANCE instance) {
     SetFocus(InputLineHandle());
     Subclass(InputLineHandle(), InputLineProc);
     Subclass(OutputPaneHandle(), OutputPaneProc);
-    SetTimer(MainWindowHandle(), PollTimerId, PollPeriodMilliseconds, nullptr);
+    SetTimer(MainWindowHandle(), PollTimerId, PollIntervalMilliseconds, nullptr);
 }

@@ -4,17 +4,10 @@
 
 #include <windows.h>
 
-// The class name and the window title are the same text.
-constexpr const char* MainWindowClassName = "Varnoth serial terminal";
-constexpr const char* MainWindowTitle = "Varnoth serial terminal";
-// Outer size of the main window at start, frame included.
-constexpr int MainWindowWidth = 640;
-constexpr int MainWindowHeight = 512;
-// The strip left of both panes, and the input line's height under the output pane.
-constexpr int PaneLeftMargin = 8;
-constexpr int InputLineHeight = 24;
-// Period of the poll timer that drives PollTick.
-constexpr UINT PollPeriodMilliseconds = 100;
+#include "shell/window_layout.h"
+
+// The class is named as the window is titled.
+constexpr const char* MainWindowClassName = WindowTitle;
 
 bool RegisterMainClass(HINSTANCE instance);
 // Creates the main window and its panes, subclasses the panes and starts the poll timer.
