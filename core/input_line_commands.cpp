@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/pane.h"
+#include "core/poll_cycle.h"
 #include "core/port_connection.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
@@ -15,7 +16,9 @@ constexpr const char* UploadCommand = "rp!";
 constexpr const char* ClearCommand = "clear";
 
 void OpenCommandRun(const char* argument) {
-    // A failed "open" must leave no port open, so the old one goes first.
+    // A failed "open" must leave no port open, so the old one goes first. What it was still
+    // sending ends there, so the pane's line ends before the command's report.
+    EndReceivedChunk();
     if (TerminalSession.PortHandle != InvalidPortHandle) {
         ClosePort(TerminalSession.PortHandle);
         TerminalSession.PortHandle = InvalidPortHandle;

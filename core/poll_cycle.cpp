@@ -30,11 +30,11 @@ void CountQuietTick() {
 
 } // namespace
 
-const char* ConvertForDisplay(const char* chunk) {
+const char* ConvertForDisplay(const char* bytes, std::size_t count) {
     std::size_t out = 0;
-    for (std::size_t in = 0; in < ReceiveCapacity - 1 && chunk[in] != '\0'; ++in) {
-        const char byte = chunk[in];
-        if (byte == Xon || byte == Xoff) {
+    for (std::size_t in = 0; in < count && in < ReceiveCapacity - 1; ++in) {
+        const char byte = bytes[in];
+        if (byte == Xon || byte == Xoff || byte == '\0') {
             continue;
         }
         if (byte == '\n') {
@@ -46,21 +46,37 @@ const char* ConvertForDisplay(const char* chunk) {
     return DisplayBuffer;
 }
 
-void PollTick() {
-    const std::size_t count = ReadPort(TerminalSession.PortHandle, ReceiveBuffer, ReceiveCapacity);
-    if (count == 0) {
-        if (TerminalSession.Uploading) {
-            CountQuietTick();
-        }
+void EndReceivedChunk() {
+    if (TerminalSession.ReceivedInChunk == 0) {
         return;
     }
-    if (TerminalSession.Uploading) {
-        FeedUpload(ReceiveBuffer, count);
-    }
-    AppendOutput(ConvertForDisplay(ReceiveBuffer));
+    TerminalSession.ReceivedInChunk = 0;
     // Outside uploads every chunk ends a line; during one the device's one-character answers
     // collect on a single line.
     if (!TerminalSession.Uploading) {
         AppendOutput("\r\n");
+    }
+}
+
+void PollTick() {
+    // What this tick reads continues the open chunk, so it may take only what the chunk has
+    // room for.
+    bool lineWentQuiet = true;
+    const std::size_t count = ReadPort(TerminalSession.PortHandle, ReceiveBuffer,
+                                       ReceiveCapacity - TerminalSession.ReceivedInChunk,
+                                       PollReadBudgetMilliseconds, &lineWentQuiet);
+    if (count > 0) {
+        if (TerminalSession.Uploading) {
+            FeedUpload(ReceiveBuffer, count);
+        }
+        AppendOutput(ConvertForDisplay(ReceiveBuffer, count));
+        TerminalSession.ReceivedInChunk += count;
+    }
+    if (lineWentQuiet || TerminalSession.ReceivedInChunk == ReceiveCapacity - 1) {
+        EndReceivedChunk();
+    }
+    // A tick that read anything is not a quiet one, even if it only continued a chunk.
+    if (count == 0 && TerminalSession.Uploading) {
+        CountQuietTick();
     }
 }

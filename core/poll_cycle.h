@@ -7,6 +7,9 @@
 constexpr std::size_t ReceiveCapacity = 65536;
 // Every byte of a chunk may be a line feed that widens to CR LF.
 constexpr std::size_t DisplayCapacity = 2 * (ReceiveCapacity - 1) + 1;
+// A tick reads for at most about one tick period while bytes keep coming, so a device that
+// talks without pause cannot hold the window; the chunk goes on in the next tick.
+constexpr unsigned PollReadBudgetMilliseconds = 100;
 // Fed to the upload after this many quiet ticks in a row (one second at the 100 ms tick).
 constexpr int UploadSilenceTicks = 10;
 // What the upload sees when the device stays silent for UploadSilenceTicks.
@@ -14,7 +17,11 @@ constexpr char TimeoutMarker = 'T';
 
 void PollTick();
 
-// Turns a received chunk into pane text: LF becomes CR LF, XON and XOFF are dropped, the
-// text ends at the first NUL. At most ReceiveCapacity - 1 bytes of chunk are looked at.
+// Ends a chunk that is still open, as the line going quiet would: outside an upload the pane
+// gets its closing line break. Called before the port it came from is closed.
+void EndReceivedChunk();
+
+// Turns `count` received bytes (at most ReceiveCapacity - 1) into pane text: LF becomes
+// CR LF; XON, XOFF and NUL are dropped, since they carry no text and a NUL would end it.
 // Returns the display buffer, valid until the next call.
-const char* ConvertForDisplay(const char* chunk);
+const char* ConvertForDisplay(const char* bytes, std::size_t count);

@@ -83,7 +83,11 @@ bool ProbePort() {
     WritePort(TerminalSession.PortHandle, ProbeRequest, std::strlen(ProbeRequest));
     SleepMilliseconds(ProbeWaitMilliseconds);
     char reply[ProbeReplyCapacity];
-    ReadPort(TerminalSession.PortHandle, reply, ProbeReplyCapacity);
+    // The reply is read to its end, however long the device takes over it: it is at most
+    // ProbeReplyCapacity - 1 bytes.
+    bool lineWentQuiet = true;
+    ReadPort(TerminalSession.PortHandle, reply, ProbeReplyCapacity, UnlimitedReadBudget,
+             &lineWentQuiet);
     return std::strstr(reply, DeviceIdentity) != nullptr ||
            std::strstr(reply, DevicePrompt) != nullptr;
 }

@@ -24,6 +24,9 @@ struct TerminalSessionRecord {
     std::uint8_t Uploading = 0;
     std::int32_t RetryCount = 0;
     std::int32_t IdleTicks = 0;
+    // Bytes of the chunk being received that earlier ticks already read: a tick reads for a
+    // bounded time, so a chunk may span ticks; 0 when no chunk is open.
+    std::size_t ReceivedInChunk = 0;
     WindowHandle MainWindow = nullptr;
     WindowHandle OutputPane = nullptr;
     WindowHandle InputLine = nullptr;

@@ -25,10 +25,16 @@ SerialHandle OpenPort(const char* name);
 // Always returns 0, and does nothing on InvalidPortHandle.
 int WritePort(SerialHandle handle, const char* bytes, std::size_t count);
 
-// Reads one byte at a time until the line is quiet for the read time-out or capacity - 1
-// bytes are stored, then stores a NUL after them. Returns the number of bytes read; 0 at
-// once on InvalidPortHandle. Embedded NUL bytes are stored like any other byte.
-std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity);
+// Reads what the device sends until the line is quiet for the read time-out, capacity - 1
+// bytes are stored, or budgetMilliseconds have passed while bytes kept coming; then stores a
+// NUL after them and returns how many were read (0 at once on InvalidPortHandle). Embedded
+// NUL bytes are stored like any other byte. *lineWentQuiet tells whether the read ended on
+// silence (or a vanished device, or no port): only then has the chunk ended. A read that ran
+// out of time or space leaves the rest of the chunk for the next call.
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
+                     unsigned budgetMilliseconds, bool* lineWentQuiet);
+// A budget that never runs out: the read ends only on silence or a full buffer.
+constexpr unsigned UnlimitedReadBudget = ~0u;
 
 // Releases a port; callers pass only a valid handle.
 void ClosePort(SerialHandle handle);

@@ -55,27 +55,12 @@ bool WaitFor(int fd, short events, int milliseconds) {
            (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
 }
 
-ssize_t ReadRetrying(int fd, char* byte) {
+ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
     ssize_t got;
     do {
-        got = read(fd, byte, 1);
+        got = read(fd, buffer, count);
     } while (got < 0 && errno == EINTR);
     return got;
-}
-
-// One byte: read first, and wait only when nothing is queued, so a queued byte costs one call.
-// With VMIN and VTIME at 0 an empty queue reads as 0 bytes (or EAGAIN); any other error, such
-// as EIO after a hang-up, ends the chunk.
-bool ReadOneByte(int fd, char* byte) {
-    const ssize_t got = ReadRetrying(fd, byte);
-    if (got == 1) {
-        return true;
-    }
-    if ((got < 0 && errno != EAGAIN) || !WaitFor(fd, POLLIN, PortTimeoutMilliseconds)) {
-        return false;
-    }
-    // Readable yet 0 bytes means the other end is gone.
-    return ReadRetrying(fd, byte) == 1;
 }
 
 } // namespace
@@ -124,17 +109,46 @@ int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     return 0;
 }
 
-std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity) {
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
+                     unsigned budgetMilliseconds, bool* lineWentQuiet) {
     std::size_t count = 0;
+    bool outOfTime = false;
     if (handle != InvalidPortHandle) {
         const int fd = Descriptor(handle);
-        while (count + 1 < capacity && ReadOneByte(fd, buffer + count)) {
-            ++count;
+        const long long started = MonotonicMilliseconds();
+        // Whatever is queued is taken in one call: those bytes all arrived before we looked, so
+        // the chunk's 50 ms rule cannot tell the difference. A read that got less than it asked
+        // for emptied the queue, so the next bytes are waited for rather than read for.
+        bool mayBeQueued = true;
+        while (count + 1 < capacity) {
+            if (!mayBeQueued && !WaitFor(fd, POLLIN, PortTimeoutMilliseconds)) {
+                break;
+            }
+            const std::size_t wanted = capacity - 1 - count;
+            const ssize_t got = ReadRetrying(fd, buffer + count, wanted);
+            // With VMIN and VTIME at 0 an empty queue reads as 0 bytes or EAGAIN. After poll
+            // said readable, the same means the other end is gone; any other error (EIO after
+            // a hang-up) ends the chunk too.
+            const bool empty = got == 0 || (got < 0 && errno == EAGAIN);
+            if (empty && mayBeQueued) {
+                mayBeQueued = false;
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            count += static_cast<std::size_t>(got);
+            mayBeQueued = static_cast<std::size_t>(got) == wanted;
+            if (MonotonicMilliseconds() - started >= static_cast<long long>(budgetMilliseconds)) {
+                outOfTime = true;
+                break;
+            }
         }
     }
     if (capacity > 0) {
         buffer[count] = '\0';
     }
+    *lineWentQuiet = !outOfTime && count + 1 < capacity;
     return count;
 }
 

@@ -51,20 +51,29 @@ int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     return 0;
 }
 
-std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity) {
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
+                     unsigned budgetMilliseconds, bool* lineWentQuiet) {
     // One byte per call: the read time-out then measures the silence after the last byte,
-    // which is what ends a chunk.
+    // which is what ends a chunk. GetTickCount wraps after 49 days; the unsigned difference
+    // stays right across the wrap.
+    const DWORD started = GetTickCount();
     std::size_t count = 0;
+    bool outOfTime = false;
     while (count + 1 < capacity) {
         DWORD got = 0;
         if (!ReadFile(Win32Handle(handle), buffer + count, 1, &got, nullptr) || got != 1) {
             break;
         }
         ++count;
+        if (GetTickCount() - started >= budgetMilliseconds) {
+            outOfTime = true;
+            break;
+        }
     }
     if (capacity > 0) {
         buffer[count] = '\0';
     }
+    *lineWentQuiet = !outOfTime && count + 1 < capacity;
     return count;
 }
 

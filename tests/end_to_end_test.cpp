@@ -87,4 +87,21 @@ TEST_F(EndToEndTest, DetectionWithoutADeviceSaysSo) {
     EXPECT_EQ(FakePane.output, "failed to connect to port 0\nconnected to port 4\n");
 }
 
+TEST_F(EndToEndTest, ADeviceTalkingWithoutPauseShowsAsItComesAndTypedLinesStillGoOut) {
+    // Numbered lines at 960 bytes a second, as fast as 9600 baud goes, for about 20 s: one
+    // chunk, since the line is never quiet for 50 ms.
+    SimulatedDevice device(ports_.Entry(1), record_,
+                           {"--stream", "960", "--stream-bytes", "20000"});
+    ASSERT_TRUE(device.Ready());
+    Type("open 1");
+    const std::string lastLine = "stream 000488";
+    EXPECT_TRUE(TickUntilPaneHas("stream 000002", 30)) << "the stream shows while it lasts";
+    Type("hello");
+    for (int tick = 0; tick < 5; ++tick) {
+        PollTick();
+    }
+    EXPECT_EQ(ReadWholeFile(record_), "hello\n") << "the typed line went out during the stream";
+    EXPECT_EQ(FakePane.output.find(lastLine), std::string::npos) << "the stream is still going";
+}
+
 } // namespace

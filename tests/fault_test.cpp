@@ -108,7 +108,8 @@ TEST_F(FaultTest, APortHeldByAnotherProgramFailsAndItsDataStaysWithTheHolder) {
         write(fromHolder[1], &go, 1);
         read(toHolder[0], &go, 1);
         char chunk[64];
-        const std::size_t count = ReadPort(port, chunk, sizeof chunk);
+        bool quiet = false;
+        const std::size_t count = ReadPort(port, chunk, sizeof chunk, UnlimitedReadBudget, &quiet);
         write(fromHolder[1], chunk, count);
         _exit(0);
     }

@@ -29,15 +29,16 @@ class SerialPosixTest : public testing::Test {
         }
     }
 
-    std::string Read(std::size_t capacity = 65536) {
+    std::string Read(std::size_t capacity = 65536, unsigned budget = UnlimitedReadBudget) {
         std::string buffer(capacity, '\x7f');
-        const std::size_t count = ReadPort(port_, &buffer[0], capacity);
+        const std::size_t count = ReadPort(port_, &buffer[0], capacity, budget, &quiet_);
         EXPECT_EQ(buffer[count], '\0') << "a NUL follows the bytes read";
         return buffer.substr(0, count);
     }
 
     PseudoTerminal pty_;
     SerialHandle port_ = InvalidPortHandle;
+    bool quiet_ = false; // whether the last Read ended on silence
 };
 
 std::string AllByteValues() {
@@ -72,9 +73,41 @@ TEST_F(SerialPosixTest, EveryByteValuePassesUnchangedBothWays) {
 TEST_F(SerialPosixTest, AContinuousStreamIsCutAtCapacityLessOne) {
     pty_.Send(std::string(40, 'x'));
     EXPECT_EQ(Read(16), std::string(15, 'x'));
+    EXPECT_FALSE(quiet_) << "a full buffer is no silence";
     EXPECT_EQ(Read(16), std::string(15, 'x'));
     EXPECT_EQ(Read(16), std::string(10, 'x'));
+    EXPECT_TRUE(quiet_);
     EXPECT_EQ(Read(16), "");
+    EXPECT_TRUE(quiet_);
+}
+
+TEST_F(SerialPosixTest, AReadEndsWhenItsTimeIsUpAndTheStreamGoesOnInTheNext) {
+    // A byte every millisecond for far longer than the budget, as a device printing without
+    // pause at 9600 baud does.
+    const std::string stream = AllByteValues() + AllByteValues() + AllByteValues();
+    std::thread device([this, &stream] {
+        for (char byte : stream) {
+            pty_.Send(std::string(1, byte));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::string received = Read(65536, 20);
+    for (int i = 0; i < 100 && received.empty(); ++i) {
+        received = Read(65536, 20);
+    }
+    const bool firstReadWentQuiet = quiet_;
+    while (received.size() < stream.size()) {
+        const std::string more = Read(65536, 20);
+        received += more;
+        if (more.empty()) {
+            break; // the writer stalled; what it sends later is read after it ends
+        }
+    }
+    device.join();
+    received += Read();
+    EXPECT_FALSE(firstReadWentQuiet) << "the first read ran out of time, not out of bytes";
+    EXPECT_EQ(received, stream) << "nothing lost or reordered across reads";
+    EXPECT_TRUE(quiet_);
 }
 
 TEST_F(SerialPosixTest, APauseLongerThanTheTimeOutSplitsAChunk) {
@@ -128,8 +161,10 @@ TEST_F(SerialPosixTest, AWriteTheDeviceDoesNotTakeIsDroppedRatherThanBlocking) {
 
 TEST(SerialPosixWithoutPortTest, NoPortReadsNothingAndWritesNothing) {
     char buffer[8] = "garbage";
-    EXPECT_EQ(ReadPort(InvalidPortHandle, buffer, sizeof buffer), 0u);
+    bool quiet = false;
+    EXPECT_EQ(ReadPort(InvalidPortHandle, buffer, sizeof buffer, 100, &quiet), 0u);
     EXPECT_STREQ(buffer, "");
+    EXPECT_TRUE(quiet);
     EXPECT_EQ(WritePort(InvalidPortHandle, "abc", 3), 0);
     EXPECT_EQ(OpenPort("/nonexistent/ttyUSB9"), InvalidPortHandle);
     // A file that is no terminal cannot be configured, so it is no port either.

@@ -59,16 +59,25 @@ int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     return 0;
 }
 
-std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity) {
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, unsigned,
+                     bool* lineWentQuiet) {
     std::size_t count = 0;
+    *lineWentQuiet = true;
     if (handle != InvalidPortHandle) {
         FakeDevice& device = OpenDevice(handle);
         if (!device.chunks.empty()) {
             std::string& chunk = device.chunks.front();
             count = std::min(chunk.size(), capacity - 1);
+            if (device.bytesPerRead != 0) {
+                count = std::min(count, device.bytesPerRead);
+            }
+            const bool outOfTime = device.bytesPerRead != 0 && count == device.bytesPerRead;
             std::memcpy(buffer, chunk.data(), count);
             chunk.erase(0, count);
-            if (chunk.empty()) {
+            // A read that ran out of time at the chunk's very end leaves the silence after it
+            // to the next read.
+            *lineWentQuiet = chunk.empty() && !outOfTime;
+            if (*lineWentQuiet) {
                 device.chunks.pop_front();
             }
         }

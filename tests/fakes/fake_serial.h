@@ -10,8 +10,11 @@
 #include "serial/serial_port.h"
 
 struct FakeDevice {
-    bool busy = false;               // held by another program: opening it fails
-    std::deque<std::string> chunks;  // each ReadPort call returns the next one
+    bool busy = false;              // held by another program: opening it fails
+    std::deque<std::string> chunks; // what arrives between two silences, in order
+    // When not 0, a read stops after this many bytes, as one whose time ran out does: it has
+    // not seen the line go quiet, and the rest of the chunk comes with the next read.
+    std::size_t bytesPerRead = 0;
     std::string identityReply;       // queued as a chunk whenever "id\n" is written
     std::string received;            // every byte written to the device, in order
     std::vector<std::string> writes; // each non-empty WritePort call's bytes

@@ -23,7 +23,8 @@ TEST(SerialWin32Test, AMissingPortIsNoPort) {
 TEST(SerialWin32Test, WithoutAPortNothingIsReadOrWritten) {
     char buffer[16];
     buffer[0] = 'x';
-    EXPECT_EQ(ReadPort(InvalidPortHandle, buffer, sizeof buffer), 0u);
+    bool quiet = false;
+    EXPECT_EQ(ReadPort(InvalidPortHandle, buffer, sizeof buffer, 100, &quiet), 0u);
     EXPECT_EQ(buffer[0], '\0');
     EXPECT_EQ(WritePort(InvalidPortHandle, "abc", 3), 0);
 }
@@ -52,7 +53,9 @@ class EchoPortTest : public testing::Test {
         std::string buffer(capacity, '\x7F');
         const ULONGLONG end = GetTickCount64() + EchoDeadlineMilliseconds;
         while (received.size() < count && GetTickCount64() < end) {
-            const std::size_t got = ReadPort(port_, &buffer[0], capacity);
+            bool quiet = false;
+            const std::size_t got =
+                ReadPort(port_, &buffer[0], capacity, UnlimitedReadBudget, &quiet);
             EXPECT_LT(got, capacity);
             EXPECT_EQ(buffer[got], '\0');
             received.append(buffer, 0, got);
