@@ -92,6 +92,9 @@ namespace {
 
 // Why the last open failed: the device's path and a sentence with the fix fit easily.
 char failureReason[PATH_MAX + 128];
+// The number has no ports-folder entry, and fewer devices are present.
+constexpr const char* NoDeviceNumbered =
+    "no serial device has this number; varnoth-terminal --list-ports lists them\n";
 
 bool InGroup(gid_t group) {
     if (getegid() == group) {
@@ -161,9 +164,7 @@ SerialHandle OpenPort(const char* name) {
     failureReason[0] = '\0';
     char path[PATH_MAX];
     if (!ResolvePortDevice(name, path, sizeof path)) {
-        std::snprintf(
-            failureReason, sizeof failureReason,
-            "no serial device has this number; varnoth-terminal --list-ports lists them\n");
+        std::snprintf(failureReason, sizeof failureReason, "%s", NoDeviceNumbered);
         return InvalidPortHandle;
     }
     // Non-blocking, so that opening a port without carrier detect never hangs.
@@ -172,7 +173,7 @@ SerialHandle OpenPort(const char* name) {
         ExplainFailure(path, errno);
         return InvalidPortHandle;
     }
-    // A port another program holds is as good as missing: TIOCEXCL keeps other opens out
+    // A port another program holds fails to open: TIOCEXCL keeps other opens out
     // (except root's), and the lock tells us whether a cooperating program got there first.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd)) {
         const int error = errno;
