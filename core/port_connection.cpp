@@ -109,6 +109,11 @@ int ConnectPort(const char* argument) {
     TerminalSession.PortHandle = OpenPort(name);
     if (TerminalSession.PortHandle == InvalidPortHandle) {
         ReportFailure(argument);
+        // The platform's reason, when it gives one, is what tells the user what to do.
+        const char* reason = PortOpenFailureReason();
+        if (reason[0] != '\0') {
+            AppendOutput(reason);
+        }
         return ResultFailure;
     }
     AppendOutput("connected to port");

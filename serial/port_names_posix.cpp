@@ -1,9 +1,12 @@
 #include "serial/port_names_posix.h"
 
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "serial/serial_devices_linux.h"
 
 namespace {
 
@@ -21,51 +24,86 @@ bool ParseComNumber(const char* name, long* number) {
     return end != digits && *end == '\0';
 }
 
-bool Format(char* path, std::size_t capacity, const char* format, const char* text, long number) {
-    const int written = std::snprintf(path, capacity, format, text, number);
-    return written > 0 && static_cast<std::size_t>(written) < capacity;
-}
-
-bool CopyPath(const char* name, char* path, std::size_t capacity) {
-    const std::size_t length = std::strlen(name);
-    if (length >= capacity) {
+bool CopyPath(const std::string& name, char* path, std::size_t capacity) {
+    if (name.size() >= capacity) {
         return false;
     }
-    std::memcpy(path, name, length + 1);
+    std::memcpy(path, name.c_str(), name.size() + 1);
     return true;
 }
 
-// The ports directory's path with the link name for `number` appended.
-bool LinkPath(long number, char* path, std::size_t capacity) {
-    const char* directory = std::getenv(PortsDirectoryVariable);
-    if (directory != nullptr && directory[0] != '\0') {
-        return Format(path, capacity, "%s/com%ld", directory, number);
-    }
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] != '\0') {
-        return Format(path, capacity, "%s/varnoth/ports/com%ld", config, number);
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') {
-        return Format(path, capacity, "%s/.config/varnoth/ports/com%ld", home, number);
-    }
-    return false;
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string EntryPath(long number) {
+    const std::string directory = PortsDirectoryPath();
+    return directory.empty() ? "" : directory + "/com" + std::to_string(number);
+}
+
+// lstat, so that a link to a missing device still counts as its number's entry.
+bool HasEntry(const std::string& entry) {
+    struct stat status;
+    return !entry.empty() && lstat(entry.c_str(), &status) == 0;
+}
+
+std::string LinkTarget(const std::string& entry) {
+    char target[PATH_MAX];
+    const ssize_t length = readlink(entry.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : entry;
 }
 
 } // namespace
+
+std::string PortsDirectoryPath() {
+    if (!Variable(PortsDirectoryVariable).empty()) {
+        return Variable(PortsDirectoryVariable);
+    }
+    if (!Variable("XDG_CONFIG_HOME").empty()) {
+        return Variable("XDG_CONFIG_HOME") + "/varnoth/ports";
+    }
+    if (!Variable("HOME").empty()) {
+        return Variable("HOME") + "/.config/varnoth/ports";
+    }
+    return "";
+}
 
 bool ResolvePortDevice(const char* name, char* path, std::size_t capacity) {
     long number = 0;
     if (!ParseComNumber(name, &number)) {
         return CopyPath(name, path, capacity);
     }
-    struct stat entry;
-    // lstat, so that a link to a missing device still counts as this number's entry.
-    if (LinkPath(number, path, capacity) && lstat(path, &entry) == 0) {
-        return true;
+    const std::string entry = EntryPath(number);
+    if (HasEntry(entry)) {
+        return CopyPath(entry, path, capacity);
     }
     if (number < 1) {
         return false;
     }
-    return Format(path, capacity, "%s%ld", "/dev/ttyS", number - 1);
+    const std::vector<SerialDevice> devices = ListSerialDevices(Variable(DeviceRootVariable));
+    return static_cast<std::size_t>(number) <= devices.size() &&
+           CopyPath(devices[static_cast<std::size_t>(number) - 1].path, path, capacity);
+}
+
+std::vector<PortListEntry> ListPorts(int highestNumber) {
+    const std::vector<SerialDevice> devices = ListSerialDevices(Variable(DeviceRootVariable));
+    std::vector<bool> reached(devices.size(), false);
+    std::vector<PortListEntry> rows;
+    for (int number = 1; number <= highestNumber; ++number) {
+        const std::string entry = EntryPath(number);
+        const std::size_t index = static_cast<std::size_t>(number) - 1;
+        if (HasEntry(entry)) {
+            rows.push_back({number, LinkTarget(entry), "", true});
+        } else if (index < devices.size()) {
+            rows.push_back({number, devices[index].path, devices[index].persistentName, false});
+            reached[index] = true;
+        }
+    }
+    for (std::size_t index = 0; index < devices.size(); ++index) {
+        if (!reached[index]) {
+            rows.push_back({0, devices[index].path, devices[index].persistentName, false});
+        }
+    }
+    return rows;
 }

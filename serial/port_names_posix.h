@@ -1,17 +1,41 @@
 // How the port names the terminal core builds ("\\.\COM7") find a device on a POSIX system.
 //
-// A directory of links named com1 ... com24 maps numbers to devices, the way wine maps its COM
-// ports: com7 -> /dev/ttyUSB0 makes "open 7" reach that adapter. The directory is
-// $VARNOTH_PORTS_DIR, or else $XDG_CONFIG_HOME/varnoth/ports, or else ~/.config/varnoth/ports.
-// A number without an entry there names the built-in port /dev/ttyS<n-1> (COM1 is ttyS0).
+// Number n is, first, the entry com<n> of the ports directory: a link, the way wine maps its
+// COM ports (com7 -> /dev/ttyUSB0 makes "open 7" reach that adapter); an entry pointing nowhere
+// makes n a missing port. The directory is $VARNOTH_PORTS_DIR, or else
+// $XDG_CONFIG_HOME/varnoth/ports, or else ~/.config/varnoth/ports. Without an entry, n is the
+// n-th serial device present (serial_devices_linux.h), counted afresh at every open, so an
+// adapter plugged in after start is found. Entries override numbers one by one: they do not
+// shift the devices' numbers. $VARNOTH_DEVICE_ROOT, when set, names a folder holding dev/ and
+// sys/ to look for devices in instead of the machine's own, so a pseudo-terminal can pose as
+// an adapter.
 // A name that is not of the COM form is taken as a device path as it stands.
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Environment variable naming the ports directory.
 constexpr const char* PortsDirectoryVariable = "VARNOTH_PORTS_DIR";
+// Environment variable naming a folder that stands in for / when devices are looked for.
+constexpr const char* DeviceRootVariable = "VARNOTH_DEVICE_ROOT";
 
 // Writes the device path for `name` into `path`; false when the name maps to no device
-// (COM0 or a negative number without a link, or a path too long for the buffer).
+// (no entry and no device with that number, or a path too long for the buffer).
 bool ResolvePortDevice(const char* name, char* path, std::size_t capacity);
+
+// One row of the port table.
+struct PortListEntry {
+    int number;                 // what "open n" takes; 0 for a device no number reaches
+    std::string device;         // the device, or where a ports directory entry points
+    std::string persistentName; // the device's name in dev/serial/by-id, or empty
+    bool fromPortsDirectory;
+};
+
+// Numbers 1 to highestNumber that reach something, in order, then the devices present that
+// none reaches (beyond the highest number, or their number taken by an entry).
+std::vector<PortListEntry> ListPorts(int highestNumber);
+
+// The ports directory as the environment names it; empty when neither it nor HOME is set.
+std::string PortsDirectoryPath();

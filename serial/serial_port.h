@@ -21,6 +21,10 @@ constexpr unsigned PortTimeoutMilliseconds = 50;
 // gives InvalidPortHandle.
 SerialHandle OpenPort(const char* name);
 
+// Why the last OpenPort failed: one short line ending in \n that names the device, the reason
+// and the fix when there is one; empty when the platform has nothing to add to the failure.
+const char* PortOpenFailureReason();
+
 // Sends count bytes; what the driver has not taken within the write time-out is dropped.
 // Always returns 0, and does nothing on InvalidPortHandle.
 int WritePort(SerialHandle handle, const char* bytes, std::size_t count);

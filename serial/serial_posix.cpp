@@ -1,14 +1,22 @@
 // The serial link on POSIX: termios for the line, poll for the time-outs, since VTIME counts
 // only tenths of a second and cannot express the 50 ms the device protocol relies on.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "serial/port_names_posix.h"
 #include "serial/serial_port.h"
@@ -65,23 +73,104 @@ ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
 
 } // namespace
 
+namespace {
+
+// Why the last open failed: the device's path and a sentence with the fix fit easily.
+char failureReason[PATH_MAX + 128];
+// The number has no ports-folder entry, and fewer devices are present.
+constexpr const char* NoDeviceNumbered =
+    "no serial device has this number; varnoth-terminal --list-ports lists them\n";
+
+bool InGroup(gid_t group) {
+    if (getegid() == group) {
+        return true;
+    }
+    const int count = getgroups(0, nullptr);
+    if (count <= 0) {
+        return false;
+    }
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    return getgroups(count, groups.data()) == count &&
+           std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+// Serial devices belong to a group (dialout on Debian) whose members may open them. Only a
+// group that grants reading and writing and that the process is not in is worth joining;
+// membership is read at login, hence logging in again.
+const char* GroupToJoin(const char* device) {
+    struct stat status;
+    if (stat(device, &status) != 0 || status.st_gid == 0 ||
+        (status.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || InGroup(status.st_gid)) {
+        return nullptr;
+    }
+    const group* owner = getgrgid(status.st_gid);
+    return owner != nullptr ? owner->gr_name : nullptr;
+}
+
+void ExplainFailure(const char* path, int error) {
+    // The device itself rather than a link to it, when it is there: that is what the user knows.
+    char device[PATH_MAX];
+    if (realpath(path, device) == nullptr) {
+        std::snprintf(device, sizeof device, "%s", path);
+    }
+    const char* reason = std::strerror(error);
+    const char* group = nullptr;
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        reason = "no such device";
+        break;
+    case EBUSY:       // TIOCEXCL set by another program
+    case EWOULDBLOCK: // its lock
+        reason = "in use by another program";
+        break;
+    case ENOTTY:
+        reason = "not a serial port";
+        break;
+    case EACCES:
+    case EPERM:
+        reason = "permission denied";
+        group = GroupToJoin(device);
+        break;
+    }
+    if (group != nullptr) {
+        std::snprintf(failureReason, sizeof failureReason,
+                      "%s: %s; sudo usermod -aG %s $USER, then log out and in again\n", device,
+                      reason, group);
+    } else {
+        std::snprintf(failureReason, sizeof failureReason, "%s: %s\n", device, reason);
+    }
+}
+
+} // namespace
+
 SerialHandle OpenPort(const char* name) {
+    failureReason[0] = '\0';
     char path[PATH_MAX];
     if (!ResolvePortDevice(name, path, sizeof path)) {
+        std::snprintf(failureReason, sizeof failureReason, "%s", NoDeviceNumbered);
         return InvalidPortHandle;
     }
     // Non-blocking, so that opening a port without carrier detect never hangs.
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        ExplainFailure(path, errno);
         return InvalidPortHandle;
     }
-    // A port another program holds is as good as missing: TIOCEXCL keeps other opens out
+    // A port another program holds fails to open: TIOCEXCL keeps other opens out
     // (except root's), and the lock tells us whether a cooperating program got there first.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd)) {
+        const int error = errno;
         close(fd);
+        ExplainFailure(path, error);
         return InvalidPortHandle;
     }
     return static_cast<SerialHandle>(fd);
+}
+
+const char* PortOpenFailureReason() {
+    return failureReason;
 }
 
 int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {

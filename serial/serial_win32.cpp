@@ -44,6 +44,11 @@ SerialHandle OpenPort(const char* name) {
     return reinterpret_cast<SerialHandle>(port);
 }
 
+// The Windows program reports a failed open as it always has, without a reason.
+const char* PortOpenFailureReason() {
+    return "";
+}
+
 int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     // Nothing sent is longer than an upload line of 1,023 bytes, so the count fits a DWORD.
     DWORD written = 0;

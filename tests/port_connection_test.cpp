@@ -31,6 +31,15 @@ TEST_F(PortConnectionTest, ReportsTheOutcomeWithTheArgumentAsTyped) {
     EXPECT_EQ(FakeSerial.openName, ComName(12));
 }
 
+TEST_F(PortConnectionTest, ThePlatformsReasonFollowsAFailedOpenButNotAFailedDetection) {
+    FakeSerial.failureReason = "/dev/ttyUSB0: in use by another program\n";
+    Type("open 4");
+    EXPECT_EQ(FakePane.output, "failed to connect to port 4\n" + FakeSerial.failureReason);
+    FakePane.output.clear();
+    Type("open 0");
+    EXPECT_EQ(FakePane.output, "failed to connect to port 0\n") << "not one reason per port tried";
+}
+
 TEST_F(PortConnectionTest, AnEmptyArgumentShowsHowToUseIt) {
     Device(ComName(3));
     Type("open 3");

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/port_names_posix.h"
 #include "serial/serial_port.h"
@@ -166,9 +167,23 @@ TEST(SerialPosixWithoutPortTest, NoPortReadsNothingAndWritesNothing) {
     EXPECT_STREQ(buffer, "");
     EXPECT_TRUE(quiet);
     EXPECT_EQ(WritePort(InvalidPortHandle, "abc", 3), 0);
-    EXPECT_EQ(OpenPort("/nonexistent/ttyUSB9"), InvalidPortHandle);
-    // A file that is no terminal cannot be configured, so it is no port either.
-    EXPECT_EQ(OpenPort("/dev/null"), InvalidPortHandle);
+}
+
+TEST_F(SerialPosixTest, AFailedOpenSaysWhy) {
+    const struct {
+        std::string name;
+        std::string reason;
+    } failures[] = {
+        // The fixture holds the port, so another open finds it locked.
+        {pty_.SlavePath(), pty_.SlavePath() + ": in use by another program\n"},
+        {"/nonexistent/ttyUSB9", "/nonexistent/ttyUSB9: no such device\n"},
+        // A file that is no terminal cannot be configured, so it is no port either.
+        {"/dev/null", "/dev/null: not a serial port\n"},
+    };
+    for (const auto& failure : failures) {
+        EXPECT_EQ(OpenPort(failure.name.c_str()), InvalidPortHandle) << failure.name;
+        EXPECT_EQ(PortOpenFailureReason(), failure.reason);
+    }
 }
 
 TEST_F(SerialPosixTest, AZeroLengthWriteSendsNothing) {
@@ -176,25 +191,58 @@ TEST_F(SerialPosixTest, AZeroLengthWriteSendsNothing) {
     EXPECT_EQ(pty_.Receive(1), "");
 }
 
+// A throwaway folder that is the ports directory and, with its dev/ and sys/, the machine's
+// devices as the port numbering sees them.
 class PortNamesTest : public testing::Test {
   protected:
     void SetUp() override {
         char pattern[] = "/tmp/varnoth_ports_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory_ = pattern;
+        Shell("mkdir -p dev/serial/by-id sys/class/tty sys/devices/usb1");
         setenv(PortsDirectoryVariable, directory_.c_str(), 1);
+        setenv(DeviceRootVariable, directory_.c_str(), 1);
     }
     void TearDown() override {
         unsetenv(PortsDirectoryVariable);
+        unsetenv(DeviceRootVariable);
         std::system(("rm -rf " + directory_).c_str());
+    }
+    void Shell(const std::string& command) {
+        ASSERT_EQ(std::system(("cd " + directory_ + " && " + command).c_str()), 0) << command;
     }
     std::string Resolve(const char* name) {
         char path[256];
         return ResolvePortDevice(name, path, sizeof path) ? path : "<none>";
     }
+    std::string Resolve(int number) {
+        return Resolve(("\\\\.\\COM" + std::to_string(number)).c_str());
+    }
     void Link(const std::string& link, const std::string& target) {
         ASSERT_EQ(symlink(target.c_str(), (directory_ + "/" + link).c_str()), 0);
     }
+
+    // A tty as sysfs and /dev show it: `byId` its persistent name, `type` the serial core's
+    // port type attribute ("" for none), `node` what its /dev entry stands for.
+    enum Kind { WithHardware, OnUsb, Virtual };
+    void Add(const std::string& name, const std::string& byId = "", const std::string& type = "",
+             Kind kind = WithHardware, const std::string& node = "/dev/null") {
+        const std::string entry = "sys/class/tty/" + name;
+        Shell(kind == OnUsb ? "mkdir sys/devices/usb1/" + name + " && ln -s ../../devices/usb1/" +
+                                  name + " " + entry
+                            : "mkdir " + entry);
+        Shell("ln -s " + node + " dev/" + name);
+        if (kind != Virtual) {
+            Shell("mkdir " + entry + "/device");
+        }
+        if (!type.empty()) {
+            Shell("echo " + type + " >" + entry + "/type");
+        }
+        if (!byId.empty()) {
+            Shell("ln -s ../../" + name + " dev/serial/by-id/" + byId);
+        }
+    }
+    std::string Device(const std::string& name) const { return directory_ + "/dev/" + name; }
 
     std::string directory_;
 };
@@ -208,15 +256,88 @@ TEST_F(PortNamesTest, LinksInThePortsDirectoryNameTheDevices) {
     // A link to a missing device still claims its number; opening it then fails.
     EXPECT_EQ(Resolve("\\\\.\\COM3"), directory_ + "/com3");
     EXPECT_EQ(OpenPort("\\\\.\\COM3"), InvalidPortHandle);
+    EXPECT_EQ(PortOpenFailureReason(), directory_ + "/com3: no such device\n");
 }
 
-TEST_F(PortNamesTest, NumbersWithoutALinkNameTheBuiltInPorts) {
-    EXPECT_EQ(Resolve("\\\\.\\COM1"), "/dev/ttyS0");
-    EXPECT_EQ(Resolve("\\\\.\\COM24"), "/dev/ttyS23");
-    EXPECT_EQ(Resolve("\\\\.\\COM0"), "<none>");
-    EXPECT_EQ(Resolve("\\\\.\\COM-1"), "<none>");
+TEST_F(PortNamesTest, DevicesAreNumberedPersistentNamesFirstThenUsbThenOnBoard) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ready());
+    Add("ttyUSB0", "usb-FTDI_B-if00-port0");
+    Add("ttyACM1", "usb-Arduino_A-if00");
+    Add("ttyUSB7", "", "", OnUsb);
+    Add("ttyS10", "", "4");
+    Add("ttyS2", "", "4");
+    // The 8250 driver's ports without a chip: its type unknown, or (no attribute) a device
+    // TIOCGSERIAL knows nothing of.
+    Add("ttyS1", "", "0");
+    Add("ttyS3", "", "", WithHardware, pty.SlavePath());
+    Add("ttyAMA0");
+    Add("tty5", "", "", Virtual);
+    const char* expected[] = {"ttyACM1", "ttyUSB0", "ttyUSB7", "ttyAMA0", "ttyS2", "ttyS10"};
+    for (int number = 1; number <= 6; ++number) {
+        EXPECT_EQ(Resolve(number), Device(expected[number - 1])) << number;
+    }
+    for (const char* name : {"\\\\.\\COM7", "\\\\.\\COM0", "\\\\.\\COM-1"}) {
+        EXPECT_EQ(Resolve(name), "<none>") << name;
+    }
+    EXPECT_EQ(OpenPort("\\\\.\\COM7"), InvalidPortHandle);
+    EXPECT_EQ(std::string(PortOpenFailureReason()),
+              "no serial device has this number; varnoth-terminal --list-ports lists them\n");
     EXPECT_EQ(Resolve("\\\\.\\COM7x"), "\\\\.\\COM7x") << "not a port name: a path as it is";
     EXPECT_EQ(Resolve("/dev/ttyUSB2"), "/dev/ttyUSB2");
+}
+
+TEST_F(PortNamesTest, AnAdapterPluggedInIsFoundAtTheNextOpen) {
+    Add("ttyS0", "", "4");
+    EXPECT_EQ(Resolve(1), Device("ttyS0"));
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ready());
+    Add("ttyUSB0", "usb-Varnoth_Simulated-if00-port0", "", WithHardware, pty.SlavePath());
+    EXPECT_EQ(Resolve(2), Device("ttyS0"));
+    const SerialHandle port = OpenPort("\\\\.\\COM1");
+    ASSERT_NE(port, InvalidPortHandle);
+    WritePort(port, "id\n", 3);
+    EXPECT_EQ(pty.Receive(3), "id\n");
+    ClosePort(port);
+    Shell("rm -r dev/ttyUSB0 dev/serial/by-id/* sys/class/tty/ttyUSB0");
+    EXPECT_EQ(Resolve(1), Device("ttyS0"));
+}
+
+// One line per row of the port table: number, device, persistent name, ports-directory entry.
+std::string Rows(const std::vector<PortListEntry>& rows) {
+    std::string text;
+    for (const PortListEntry& row : rows) {
+        text += std::to_string(row.number) + " " + row.device + " " + row.persistentName +
+                (row.fromPortsDirectory ? " entry\n" : "\n");
+    }
+    return text;
+}
+
+TEST_F(PortNamesTest, EntriesTakeTheirNumbersAndLeaveTheOthersAsTheyWere) {
+    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyUSB2"}) {
+        Add(name, std::string("usb-") + name);
+    }
+    Link("com2", "/dev/pts/7");
+    Link("com3", "/nonexistent/device");
+    EXPECT_EQ(Resolve(1), Device("ttyUSB0"));
+    EXPECT_EQ(Resolve(2), directory_ + "/com2");
+    EXPECT_EQ(Resolve(3), directory_ + "/com3");
+    EXPECT_EQ(Resolve(4), "<none>");
+    EXPECT_EQ(Rows(ListPorts(24)), "1 " + Device("ttyUSB0") + " usb-ttyUSB0\n" +
+                                       "2 /dev/pts/7  entry\n" + "3 /nonexistent/device  entry\n" +
+                                       "0 " + Device("ttyUSB1") + " usb-ttyUSB1\n" + "0 " +
+                                       Device("ttyUSB2") + " usb-ttyUSB2\n");
+}
+
+TEST_F(PortNamesTest, DevicesBeyondTheHighestNumberAreListedWithoutOne) {
+    std::string expected;
+    for (int index = 0; index < 30; ++index) {
+        Add("ttyUSB" + std::to_string(index), "", "", OnUsb);
+        expected += std::to_string(index < 24 ? index + 1 : 0) + " " +
+                    Device("ttyUSB" + std::to_string(index)) + " \n";
+    }
+    EXPECT_EQ(Rows(ListPorts(24)), expected);
+    EXPECT_EQ(Resolve(24), Device("ttyUSB23"));
 }
 
 TEST_F(PortNamesTest, APortNumberReachesALinkedPseudoTerminal) {

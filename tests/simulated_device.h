@@ -35,7 +35,7 @@ class PortsDirectory {
     const std::string& Path() const { return path_; }
     std::string Entry(int number) const { return path_ + "/com" + std::to_string(number); }
     // Makes every number below `limit` name a missing device, so nothing outside the test
-    // (a built-in /dev/ttyS port, say) is ever opened.
+    // (an adapter or a built-in port of the machine) is ever opened.
     void ClaimAllAsMissing(int limit) const {
         for (int number = 0; number < limit; ++number) {
             unlink(Entry(number).c_str());

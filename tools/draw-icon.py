@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Draws the Windows program's icon, a terminal screen with a prompt, into an .ico file.
+"""Draws the programs' icon, a terminal screen with a prompt: an .ico file for the Windows
+program, or PNG files in the sizes a Linux desktop asks for (hicolor theme).
 
 The icon is drawn here rather than kept as a picture so that it can be changed by editing
-shapes; the .ico it writes is kept in the repository, so building needs no Python.
+shapes; the files it writes are kept in the repository, so building needs no Python.
 Usage: tools/draw-icon.py shell/win32/terminal.ico
+       tools/draw-icon.py --png shell/qt/icons
 """
+import os
 import struct
 import sys
+import zlib
 
 FRAME = (0x3a, 0x44, 0x52)
 SCREEN = (0x10, 0x18, 0x20)
@@ -71,7 +75,46 @@ def image(size):
     return header + bytes(colour) + bytes(mask)
 
 
+# The sizes of the hicolor icon theme's fixed-size folders that desktops look in.
+PNG_SIZES = (16, 24, 32, 48, 64, 128, 256)
+# Each PNG pixel averages this many samples a side, so edges are smooth at large sizes. The
+# .ico keeps its one sample a pixel, as the Windows program has always shown it.
+SAMPLES = 4
+
+
+def png(size):
+    """A PNG image, RGBA, each pixel the average of its samples, transparency included."""
+    rows = bytearray()
+    for y in range(size):
+        rows.append(0)  # filter: none
+        for x in range(size):
+            covered = [
+                pixel(x + (i + 0.5) / SAMPLES - 0.5, y + (j + 0.5) / SAMPLES - 0.5, size)
+                for j in range(SAMPLES)
+                for i in range(SAMPLES)
+            ]
+            colours = [c for c in covered if c is not None]
+            if not colours:
+                rows += bytes(4)
+                continue
+            rows += bytes(round(sum(c[k] for c in colours) / len(colours)) for k in range(3))
+            rows.append(round(255 * len(colours) / len(covered)))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--png":
+        for size in PNG_SIZES:
+            with open(os.path.join(sys.argv[2], "varnoth-terminal-%d.png" % size), "wb") as out:
+                out.write(png(size))
+        return
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     sizes = (16, 32, 48)

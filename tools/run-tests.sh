@@ -23,3 +23,6 @@ tools/run-fuzz.sh
 
 echo "== the Windows program, cross-built and run under wine"
 tools/run-windows-tests.sh
+
+echo "== the Debian package, unpacked and its program run"
+tests/package_test.sh

@@ -1,11 +1,18 @@
 // The Linux program: the terminal in a Qt window.
 #include <QApplication>
+#include <QIcon>
 
 #include "core/terminal_session.h"
 #include "shell/qt/command_line.h"
+#include "shell/qt/program_options.h"
 #include "shell/qt/terminal_window.h"
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so they need no display.
+    const CommandLineOption option = SoleOption(argc, argv);
+    if (option != CommandLineOption::None) {
+        return RunOption(option);
+    }
     // A path too long for the session record is refused by the core, and "rp!" then says
     // there is no program to upload.
     SetUploadPath(ProgramFilePath(argc, argv).c_str());
@@ -14,6 +21,10 @@ int main(int argc, char** argv) {
     // (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication application(qtArgc, argv);
+    // The installed desktop entry and icon: Wayland matches the window to the entry by this
+    // name, X11 desktops take the icon from the window.
+    QGuiApplication::setDesktopFileName("varnoth-terminal");
+    QApplication::setWindowIcon(QIcon::fromTheme("varnoth-terminal"));
     TerminalWindow window;
     window.show();
     // Closing the window, the last one, ends the loop with 0.

@@ -41,6 +41,10 @@ SerialHandle OpenPort(const char* name) {
     return FakeHandle;
 }
 
+const char* PortOpenFailureReason() {
+    return FakeSerial.failureReason.c_str();
+}
+
 int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     if (count == 0) {
         return 0;

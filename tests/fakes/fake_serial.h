@@ -25,6 +25,7 @@ struct FakeSerialState {
     std::vector<std::string> opened;           // names, in the order they were opened
     std::vector<std::string> closed;           // names, in the order they were closed
     std::string openName;                      // the port currently open, if any
+    std::string failureReason;                 // what PortOpenFailureReason says
     int writesWithoutPort = 0;                 // non-empty writes to InvalidPortHandle
     unsigned sleptMilliseconds = 0;
 };

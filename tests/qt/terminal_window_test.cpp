@@ -276,6 +276,13 @@ class TerminalWindowTest : public QObject {
         QCOMPARE(ProgramFilePath(4, emptyWord), std::string("a  b"));
         const char* options[] = {"varnoth-terminal", "-platform", "x"};
         QCOMPARE(ProgramFilePath(3, options), std::string("-platform x"));
+        // After "--" an option is a path; an option that is not the sole argument is one too.
+        const char* dashes[] = {"varnoth-terminal", "--", "--help"};
+        QCOMPARE(ProgramFilePath(3, dashes), std::string("--help"));
+        QVERIFY(SoleOption(3, dashes) == CommandLineOption::None);
+        const char* notAlone[] = {"varnoth-terminal", "--version", "x"};
+        QCOMPARE(ProgramFilePath(3, notAlone), std::string("--version x"));
+        QVERIFY(SoleOption(3, notAlone) == CommandLineOption::None);
     }
 };
 

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Makes the packages into build/packages: the Debian package of the Linux program
+# (varnoth-terminal_<version>_<arch>.deb) and a .zip of the Windows programs with the README
+# for each architecture (varnoth-terminal-<version>-windows-i686.zip, -windows-x86_64.zip).
+# Installs what is missing from Debian's packages.
+#   tools/make-packages.sh            all of them
+#   tools/make-packages.sh deb        only the .deb (or: windows, only the .zip files)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$PWD/build/packages
+
+kinds=("$@")
+[ ${#kinds[@]} -gt 0 ] || kinds=(deb windows)
+
+# Builds a preset and has CPack package it into $out.
+package() { # PRESET
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$(nproc)"
+  cpack --config "build/$1/CPackConfig.cmake" -B "$out"
+}
+
+mkdir -p "$out"
+for kind in "${kinds[@]}"; do
+  case $kind in
+    deb)
+      # dpkg-shlibdeps (dpkg-dev) works out the dependencies; CPack finds programs with file.
+      tools/install-packages.sh cmake make g++ qt6-base-dev dpkg-dev file
+      rm -f "$out"/*.deb
+      package release
+      ;;
+    windows)
+      tools/install-packages.sh cmake make mingw-w64
+      rm -f "$out"/*windows*.zip
+      package windows-i686
+      package windows-x86_64
+      ;;
+    *)
+      echo "usage: tools/make-packages.sh [deb] [windows]" >&2
+      exit 2
+      ;;
+  esac
+done
+rm -rf "$out/_CPack_Packages"
+ls -l "$out"
