@@ -32,7 +32,7 @@ constexpr const char* Usage =
     "\n"
     "  --port N    the port, numbered as for \"open N\" in the terminal (1 to 24); without it,\n"
     "              or with 0, the device is found as \"open 0\" finds it\n"
-    "  --quiet     no progress line, and no closing line when the upload went through\n"
+    "  --quiet     no progress line, and no messages when all goes well\n"
     "  --help      this text\n"
     "  --version   the program's version\n"
     "\n"
@@ -185,7 +185,9 @@ void DrawProgress(std::int32_t total, Clock::time_point start) {
 int Conclude(const Options& options, std::int32_t total, Clock::time_point start) {
     const long line = TerminalSession.UploadLineNumber;
     const long lines = total;
-    if (InterruptRequested()) {
+    // Only an interrupt leaves the tick loop with the upload still running; one that came
+    // after the last tick changed nothing, and the upload's own end is told.
+    if (TerminalSession.Uploading) {
         Say("interrupted at line %ld of %ld; the port is closed", line, lines);
         return ExitInterrupted;
     }
