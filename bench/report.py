@@ -96,6 +96,29 @@ def main(results):
             for rate in rates:
                 data.write("%s %f\n" % (delay.split("=")[1], rate))
 
+    # Upload pace of the upload program.
+    program = runs(results, "upload_program")
+    if program:
+        out.append("## Upload pace of varnoth-upload\n")
+        out.append("`varnoth-upload --quiet --port 1` uploads the same file to the simulated device "
+                   "answering '+' at once, timed from outside as a script runs it: start, connect, "
+                   "upload, exit. CPU is the process's user and system time.\n")
+        out.append("| lines | lines per second | of the bound | elapsed (s) | CPU (s) "
+                   "| exit status | lines the device received |")
+        out.append("|---|---|---|---|---|---|---|")
+        rates = [v["lines"] / v["elapsed_s"] for n, v in program if v.get("elapsed_s")]
+        out.append("| %d | %s | %s %% | %s | %s | %s | %s |" % (
+            program[0][1]["lines"], summary(rates),
+            summary([100 * r / TICK_BOUND_LINES_PER_SECOND for r in rates], 1),
+            summary(select(program, "delay=0", "elapsed_s"), 2),
+            summary(select(program, "delay=0", "cpu_s"), 3),
+            ", ".join("%d" % v["exit"] for n, v in program),
+            ", ".join("%d" % v["received_lines"] for n, v in program)))
+        if rates:
+            met = statistics.median(rates) >= 0.95 * TICK_BOUND_LINES_PER_SECOND
+            out.append("\nTarget, at least 95 %% of the bound, as for the window: %s.\n"
+                       % verdict(met))
+
     # Receive cost.
     receive = runs(results, "receive")
     counted = runs(results, "receive_syscalls")

@@ -19,10 +19,10 @@ fi
 
 cmake --preset release > /dev/null
 cmake --build --preset release -j "$(nproc)" --target terminal_bench qt_pane_bench \
-  varnoth-simdevice varnoth-terminal
+  varnoth-simdevice varnoth-terminal varnoth-upload
 for preset in windows-x86_64 windows-i686; do
   cmake --preset "$preset" > /dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" --target varnoth-terminal
+  cmake --build --preset "$preset" -j "$(nproc)" --target varnoth-terminal varnoth-upload
 done
 bin=build/release
 results=bench/results
@@ -94,6 +94,24 @@ for run in $(seq "$repeats"); do
   done
 done
 
+echo "== upload pace of varnoth-upload ($upload_lines lines)"
+# The whole program from outside, as a script runs it: start, connect, upload, exit.
+for run in $(seq "$repeats"); do
+  start_device
+  TIMEFORMAT='elapsed_s=%R cpu_s=%U+%S'
+  status=0
+  { time "$bin/shell/upload/varnoth-upload" --quiet --port 1 "$program" > /dev/null \
+      2> "$work/upload.err"; } 2> "$work/time.txt" || status=$?
+  {
+    sed -n 's/^\(elapsed_s=[0-9.]*\) .*/\1/p' "$work/time.txt"
+    echo "cpu_s=$(sed -n 's/.* cpu_s=//p' "$work/time.txt" | bc -l)"
+    echo "exit=$status"
+    echo "received_lines=$(wc -l < "$work/received.bin")"
+    echo "lines=$upload_lines"
+  } > "$work/out.txt"
+  record upload_program "delay=0" "$work/out.txt"
+done
+
 echo "== receive cost (${stream_seconds}s per stream)"
 for run in $(seq "$repeats"); do
   for rate in 960 0; do
@@ -156,7 +174,11 @@ stop_device
   for exe in build/windows-x86_64/varnoth-terminal.exe build/windows-i686/varnoth-terminal.exe; do
     [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
   done
+  for exe in build/windows-x86_64/varnoth-upload.exe build/windows-i686/varnoth-upload.exe; do
+    [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
+  done
   echo "build/release/shell/qt/varnoth-terminal $(stat -c %s build/release/shell/qt/varnoth-terminal)"
+  echo "build/release/shell/upload/varnoth-upload $(stat -c %s build/release/shell/upload/varnoth-upload)"
 } > "$results/sizes.txt"
 
 python3 bench/report.py "$results"

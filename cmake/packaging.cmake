@@ -2,13 +2,13 @@
 # (with its desktop entry and icon), or a .zip per Windows architecture (the programs and the
 # README). tools/make-packages.sh makes them all.
 
-# The programs that go into the packages; another program of the project adds its target here.
-set(VARNOTH_PACKAGED_PROGRAMS varnoth-terminal)
+# The programs that go into the packages.
+set(VARNOTH_PACKAGED_PROGRAMS varnoth-terminal varnoth-upload)
 
 set(CPACK_PACKAGE_NAME varnoth-terminal)
 set(CPACK_PACKAGE_VENDOR "Varnoth")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial terminal that uploads programs to TELK7 devices")
-set(VARNOTH_MAINTAINER "Varnoth maintainers <maintainers@users.noreply.c-seed-63f5e71e.example>"
+set(VARNOTH_MAINTAINER "Varnoth maintainers <maintainers@varnoth.invalid>"
     CACHE STRING "Maintainer named in the packages")
 set(CPACK_PACKAGE_CONTACT "${VARNOTH_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/upload.h"
 #include "serial/serial_port.h"
 
 // Opaque to the core; each window shell defines what a window handle is.
@@ -27,6 +28,10 @@ struct TerminalSessionRecord {
     // Bytes of the chunk being received that earlier ticks already read: a tick reads for a
     // bounded time, so a chunk may span ticks; 0 when no chunk is open.
     std::size_t ReceivedInChunk = 0;
+    // The number of the line the upload sent last, 1 for the file's first; each piece of a
+    // long line counts as a line, as the device sees it. It stays where the upload ended.
+    std::int32_t UploadLineNumber = 0;
+    UploadEnd LastUploadEnd = UploadEnd::None;
     WindowHandle MainWindow = nullptr;
     WindowHandle OutputPane = nullptr;
     WindowHandle InputLine = nullptr;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/control_bytes.h"
+#include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 
 namespace {
@@ -10,13 +11,12 @@ namespace {
 // Marks the end of a text file for the device's tools; nothing after it belongs to the program.
 constexpr int EndOfFileByte = 0x1A;
 
-// Reads the next line of the program file into UploadLine. A line ends after its LF or after
+// Reads the next line of the program file into `line`. A line ends after its LF or after
 // UploadLineCapacity - 1 bytes, whichever comes first; CR LF becomes LF as the bytes are read,
 // so a pair split across a piece boundary is still joined. At the end of the file (a read error
 // or 0x1A counts as the end) the line is empty. What is sent is the text before the first NUL.
-void ReadUploadLine() {
-    std::FILE* file = TerminalSession.UploadFile;
-    char* line = TerminalSession.UploadLine;
+// `line` holds UploadLineCapacity bytes.
+void ReadProgramLine(std::FILE* file, char* line) {
     std::size_t length = 0;
     while (length < UploadLineCapacity - 1) {
         int byte = std::getc(file);
@@ -44,6 +44,19 @@ void ReadUploadLine() {
     line[length] = '\0';
 }
 
+// Reads the next line of the upload into UploadLine; a line with text counts as sent.
+void ReadUploadLine() {
+    ReadProgramLine(TerminalSession.UploadFile, TerminalSession.UploadLine);
+    if (TerminalSession.UploadLine[0] != '\0') {
+        ++TerminalSession.UploadLineNumber;
+    }
+}
+
+void EndUpload(UploadEnd how) {
+    TerminalSession.Uploading = 0;
+    TerminalSession.LastUploadEnd = how;
+}
+
 void SendUploadLine() {
     WritePort(TerminalSession.PortHandle, TerminalSession.UploadLine,
               std::strlen(TerminalSession.UploadLine));
@@ -55,20 +68,22 @@ void SendNextLine() {
     ReadUploadLine();
     SendUploadLine();
     if (TerminalSession.UploadLine[0] == '\0') {
-        TerminalSession.Uploading = 0;
+        EndUpload(UploadEnd::FileSent);
     }
 }
 
-void RepeatLine() {
+void RepeatLine(char answer) {
     const int repeatsBefore = TerminalSession.RetryCount;
     TerminalSession.RetryCount = repeatsBefore + 1;
     if (repeatsBefore >= UploadRepeatLimit) {
-        TerminalSession.Uploading = 0;
+        EndUpload(answer == TimeoutMarker ? UploadEnd::GaveUpOnSilence
+                                          : UploadEnd::GaveUpOnWrongAnswer);
         return;
     }
     SendUploadLine();
+    // Only an empty program leaves the current line empty: there was nothing to send.
     if (TerminalSession.UploadLine[0] == '\0') {
-        TerminalSession.Uploading = 0;
+        EndUpload(UploadEnd::FileSent);
     }
 }
 
@@ -108,9 +123,11 @@ int StartUpload() {
     }
     TerminalSession.UploadFile = file;
     TerminalSession.UploadLine[0] = '\0';
+    TerminalSession.UploadLineNumber = 0;
     ReadUploadLine();
     SendUploadLine();
     TerminalSession.Uploading = 1;
+    TerminalSession.LastUploadEnd = UploadEnd::None;
     return ResultSuccess;
 }
 
@@ -123,19 +140,36 @@ void UploadStep(char byte) {
     case Xoff:
         return;
     case AnswerEnd:
+        EndUpload(UploadEnd::StoppedByStar);
+        break;
     case AnswerEndToo:
-        TerminalSession.Uploading = 0;
+        EndUpload(UploadEnd::StoppedByPrompt);
         break;
     case AnswerNextLine:
     case AnswerNextLineToo:
         SendNextLine();
         break;
     default:
-        RepeatLine();
+        RepeatLine(byte);
         break;
     }
     if (!TerminalSession.Uploading && TerminalSession.UploadFile != nullptr) {
         std::fclose(TerminalSession.UploadFile);
         TerminalSession.UploadFile = nullptr;
     }
+}
+
+std::int32_t CountProgramLines() {
+    std::FILE* file = OpenProgramFile(TerminalSession.UploadPath);
+    if (file == nullptr) {
+        return -1;
+    }
+    // The upload's own reader, so that the count follows every rule the upload follows.
+    char line[UploadLineCapacity];
+    std::int32_t count = 0;
+    for (ReadProgramLine(file, line); line[0] != '\0'; ReadProgramLine(file, line)) {
+        ++count;
+    }
+    std::fclose(file);
+    return count;
 }

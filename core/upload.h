@@ -1,6 +1,8 @@
 // Sends the program file to the device one line at a time, paced by the device's answers.
 #pragma once
 
+#include <cstdint>
+
 // Answers the device gives after each line.
 constexpr char AnswerNextLine = '+';
 constexpr char AnswerNextLineToo = '-';
@@ -9,9 +11,32 @@ constexpr char AnswerEndToo = '>';
 // A line is sent again for at most this many bad answers; the next one gives up.
 constexpr int UploadRepeatLimit = 4;
 
+// How the last upload ended, kept for callers that report it (the window programs do not).
+enum class UploadEnd : std::uint8_t {
+    // No upload has been started, or the one started is still running.
+    None,
+    // Nothing was left to send: the file went out to its end (or to a line that begins with
+    // NUL, which ends the program as the end of the file does).
+    FileSent,
+    // The device stopped the upload with '*'.
+    StoppedByStar,
+    // The device stopped the upload with '>'.
+    StoppedByPrompt,
+    // The repeats were used up and the answer that gave up was silence (the time-out
+    // marker; a device that sends that very byte cannot be told apart from silence).
+    GaveUpOnSilence,
+    // The repeats were used up and the answer that gave up was a wrong byte.
+    GaveUpOnWrongAnswer,
+};
+
 // Starts (or restarts) the upload of the file named by UploadPath and sends its first line.
 // Returns ResultSuccess, or ResultFailure when no file is named or it cannot be read.
 int StartUpload();
 
 // Acts on one byte the device sent during an upload (or on TimeoutMarker).
 void UploadStep(char byte);
+
+// The number of lines an upload of UploadPath would send, counted by the upload's own reading
+// rules, so that a piece of a long line counts as a line, as it does for UploadLineNumber.
+// Reads the whole file; returns -1 when it cannot be read (as StartUpload would fail).
+std::int32_t CountProgramLines();

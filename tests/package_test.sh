@@ -35,5 +35,7 @@ apt-get install --simulate "$PWD/$deb" >/dev/null || fail "apt cannot satisfy: $
 
 version=$(dpkg-deb -f "$deb" Version)
 [ "$("$program" --version)" = "varnoth-terminal $version" ] || fail "--version"
+[ "$("$root/usr/bin/varnoth-upload" --version)" = "varnoth-upload $version" ] ||
+  fail "varnoth-upload --version"
 tests/qt/program_options_test.sh "$program"
 echo "PASS: $deb"

@@ -293,4 +293,53 @@ TEST_F(UploadTest, TypedLinesAndOpenGoBetweenUploadLines) {
     EXPECT_TRUE(TerminalSession.Uploading);
 }
 
+// What the upload program reports: how the upload ended, at which line (pieces of a long line
+// count as lines), and the file's total by the same reading rules.
+TEST_F(UploadTest, HowAnUploadEndedAndAtWhichLineIsKept) {
+    struct Case {
+        std::string file;
+        const char* answers; // one answer a byte; '.' is a second of silence
+        UploadEnd end;
+        std::int32_t line;
+        std::int32_t total;
+    };
+    const std::string longLine = std::string(2000, 'x') + "\n";
+    const Case cases[] = {
+        {"A\nB\nC\n", "+-+", UploadEnd::FileSent, 3, 3},
+        {longLine + "next\n", "+*", UploadEnd::StoppedByStar, 2, 3},
+        {longLine + "next\n", "++>", UploadEnd::StoppedByPrompt, 3, 3},
+        {"A\nB\n", "+?\x11?x?!", UploadEnd::GaveUpOnWrongAnswer, 2, 2},
+        // The answer that gives up decides: wrong answers, then silence.
+        {"A\nB\n", "??...", UploadEnd::GaveUpOnSilence, 1, 2},
+        {"", ".", UploadEnd::FileSent, 0, 0},
+        // CR LF joined across a piece boundary, 0x1A ends the program.
+        {std::string(1022, 'z') + "\r\nnext\x1A" + "more\n", "++", UploadEnd::FileSent, 2, 2},
+        // A line that begins with NUL ends it as the end of the file does.
+        {std::string("A\n\0B\nC\n", 7), "+", UploadEnd::FileSent, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        FakeDevice& device = Connect();
+        ProgramFile(c.file);
+        EXPECT_EQ(CountProgramLines(), c.total) << c.answers;
+        Type("rp!");
+        EXPECT_EQ(TerminalSession.LastUploadEnd, UploadEnd::None);
+        for (const char* answer = c.answers; *answer != '\0'; ++answer) {
+            if (*answer == '.') {
+                QuietTicks(UploadSilenceTicks);
+            } else {
+                Receive(std::string(1, *answer));
+            }
+        }
+        EXPECT_FALSE(TerminalSession.Uploading) << c.answers;
+        EXPECT_EQ(TerminalSession.LastUploadEnd, c.end) << c.answers;
+        EXPECT_EQ(TerminalSession.UploadLineNumber, c.line) << c.answers;
+        if (c.end == UploadEnd::FileSent) {
+            EXPECT_EQ(device.writes.size(), static_cast<std::size_t>(c.total)) << c.answers;
+        }
+    }
+    SetUploadPath("/nonexistent/program.txt");
+    EXPECT_EQ(CountProgramLines(), -1);
+}
+
 } // namespace

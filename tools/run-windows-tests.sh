@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program (x86_64 and the i686 release) and tests the x86_64 build
-# under wine64 and Xvfb: the simulated device plays COM3, COM4 and COM7 of a throwaway wine
-# prefix; the core's and the shell's unit tests run there, and a Windows test driver works
-# the program itself with real key events. 32-bit programs cannot run on these machines, so
-# the i686 build is only built and inspected.
+# Cross-builds the Windows programs (x86_64 and the i686 release) and tests the x86_64 build
+# under wine64 and Xvfb: the simulated device plays COM3, COM4, COM7, COM9 and COM10 of a
+# throwaway wine prefix; the core's and the shell's unit tests run there, a Windows test
+# driver works the window program with real key events, and varnoth-upload.exe uploads a
+# file. 32-bit programs cannot run on these machines, so the i686 build is only built and
+# inspected.
 # Installs what is missing from Debian's packages. Closes with "N passed, M failed".
 # VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
 set -euo pipefail
@@ -32,22 +33,38 @@ cmake --build --preset dev -j "$(nproc)" --target varnoth-simdevice
 
 win64=build/windows-x86_64
 terminal=$win64/varnoth-terminal.exe
+upload=$win64/varnoth-upload.exe
 simdevice=build/dev/tools/varnoth-simdevice
 
-# The program must need nothing but what every Windows has.
-for exe in "$terminal" build/windows-i686/varnoth-terminal.exe; do
-  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
-  if [ "$dlls" = "KERNEL32.DLL MSVCRT.DLL USER32.DLL " ]; then
-    pass "$exe imports only KERNEL32, USER32 and msvcrt"
+# The programs must need nothing but what every Windows has.
+check_imports() { # EXE DLLS (upper case, sorted, each followed by a blank)
+  local dlls
+  dlls=$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+  if [ "$dlls" = "$2" ]; then
+    pass "$1 imports only ${2% }"
   else
-    fail "$exe imports only KERNEL32, USER32 and msvcrt: it imports $dlls"
+    fail "$1 imports only ${2% }: it imports $dlls"
   fi
+}
+for exe in "$terminal" build/windows-i686/varnoth-terminal.exe; do
+  check_imports "$exe" "KERNEL32.DLL MSVCRT.DLL USER32.DLL "
+done
+for exe in "$upload" build/windows-i686/varnoth-upload.exe; do
+  check_imports "$exe" "KERNEL32.DLL MSVCRT.DLL "
 done
 if x86_64-w64-mingw32-objdump -f build/windows-i686/varnoth-terminal.exe | grep -q 'pei-i386'; then
   pass "the release build is a 32-bit program"
 else
   fail "the release build is a 32-bit program"
 fi
+for exe in "$upload" build/windows-i686/varnoth-upload.exe; do
+  # Not grep -q: it would stop reading early, and objdump's broken pipe fail the pipeline.
+  if x86_64-w64-mingw32-objdump -p "$exe" | grep 'Subsystem.*(Windows CUI)' >/dev/null; then
+    pass "$exe is a console program"
+  else
+    fail "$exe is a console program"
+  fi
+done
 
 # ---- a throwaway wine prefix and X display, with the devices ----
 
@@ -58,6 +75,9 @@ source tools/wine-session.sh
 start_device 3
 start_device 4 --answer none --id 'ab\ncd'$'\x11''ef'$'\x13''gh\rij'
 start_device 7 --answer none --echo
+# For varnoth-upload.exe: COM9 answers every line with '+', COM10 answers none.
+start_device 9
+start_device 10 --answer none
 
 mkdir -p "$work/program dir"
 printf '10 PRINT "first"\r\n20 PRINT "second"\n30 GOTO 10\n' >"$work/program dir/program file.txt"
@@ -114,6 +134,25 @@ echo "---- the program under wine"
 run_windows "$work/driver.log" "$win64/tests/varnoth-terminal-driver.exe" \
   "$(windows_path "$root/$terminal")" "$(windows_path "$work")" || true
 count_driver "$work/driver.log"
+
+# varnoth-upload.exe: its exit status, as wine passes it on, and what the device received.
+check_upload() { # NAME EXPECTED_STATUS PORT EXPECTED_RECORD_FILE
+  local status=0
+  run_windows "$work/upload-$3.log" "$upload" --port "$3" \
+    "$(windows_path "$work/program dir/program file.txt")" || status=$?
+  if [ "$status" -eq "$2" ] && cmp -s "$work/port$3-received.bin" "$4"; then
+    pass "varnoth-upload.exe: $1"
+  else
+    fail "varnoth-upload.exe: $1: exit status $status, and the device received this:"
+    od -c "$work/port$3-received.bin" | head -n 5
+  fi
+}
+echo "---- varnoth-upload.exe under wine"
+printf '10 PRINT "first"\n20 PRINT "second"\n30 GOTO 10\n' >"$work/program-lines.txt"
+check_upload "the file went out to its end (exit status 0)" 0 9 "$work/program-lines.txt"
+# The first line, sent once and repeated four times.
+for _ in 1 2 3 4 5; do printf '10 PRINT "first"\n'; done >"$work/first-line-5-times.txt"
+check_upload "gave up on a silent device (exit status 3)" 3 10 "$work/first-line-5-times.txt"
 
 if [ "$failed" -gt 0 ]; then
   echo "---- the prefix's COM ports at the end"

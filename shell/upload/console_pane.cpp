@@ -1,0 +1,136 @@
+// The pane primitives of core/pane.h over the console, and the lines the program itself
+// writes there.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/pane.h"
+#include "shell/upload/upload_console.h"
+
+namespace {
+
+// The core's own messages are one short line ("connected to port 3"); more is cut.
+constexpr std::size_t CoreMessageCapacity = 512;
+// A line the program writes: a message naming a path of at most 511 bytes and its reason.
+constexpr std::size_t SayCapacity = 1024;
+constexpr const char* MessagePrefix = "varnoth-upload: ";
+
+bool DeviceTextRoute = false;
+char CoreMessage[CoreMessageCapacity];
+std::size_t CoreMessageLength = 0;
+// Characters of the progress line now on the terminal; 0 when none is shown.
+std::size_t ProgressWidth = 0;
+// The device's text last written ends inside a line, which a terminal shows as the cursor's
+// line (until a progress line is drawn over it).
+bool DeviceLineOpen = false;
+
+void WriteBlanks(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::fputc(' ', stderr);
+    }
+}
+
+// Leaves the cursor at the start of an empty line where the progress line was.
+void WipeProgressLine() {
+    if (ProgressWidth == 0) {
+        return;
+    }
+    std::fputc('\r', stderr);
+    WriteBlanks(ProgressWidth);
+    std::fputc('\r', stderr);
+    ProgressWidth = 0;
+}
+
+// The core widened every LF the device sent to CR LF for the window's edit control
+// (ConvertForDisplay), in one piece of text. Dropping each CR that comes right before an LF
+// undoes exactly that: a CR the device sent itself is followed by the added CR, not by the
+// LF, and stays. Standard output so carries the device's own bytes.
+void WriteDeviceText(const char* text) {
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (at[0] != '\r' || at[1] != '\n') {
+            std::fputc(*at, stdout);
+        }
+        DeviceLineOpen = *at != '\n';
+    }
+    // As it arrives, also when standard output is a pipe or a file.
+    std::fflush(stdout);
+}
+
+void CollectCoreMessage(const char* text) {
+    const std::size_t room = CoreMessageCapacity - 1 - CoreMessageLength;
+    std::size_t length = std::strlen(text);
+    if (length > room) {
+        length = room;
+    }
+    std::memcpy(CoreMessage + CoreMessageLength, text, length);
+    CoreMessageLength += length;
+    CoreMessage[CoreMessageLength] = '\0';
+}
+
+} // namespace
+
+// Nothing written to the console is kept, so the pane is always empty and the core never
+// has to make room in it.
+std::size_t PaneLength() {
+    return 0;
+}
+
+std::size_t PaneCopy(std::size_t /*start*/, char* /*buffer*/, std::size_t /*count*/) {
+    return 0;
+}
+
+void PaneErase(std::size_t /*count*/) {}
+
+void PaneInsertAtEnd(const char* text) {
+    if (!DeviceTextRoute) {
+        CollectCoreMessage(text);
+        return;
+    }
+    // The device's text starts where the progress line was; the next redraw puts it back.
+    WipeProgressLine();
+    std::fflush(stderr);
+    WriteDeviceText(text);
+}
+
+void RoutePaneToStandardOutput(bool deviceText) {
+    DeviceTextRoute = deviceText;
+}
+
+const char* TakeCoreMessage() {
+    static char taken[CoreMessageCapacity];
+    std::memcpy(taken, CoreMessage, CoreMessageLength + 1);
+    CoreMessageLength = 0;
+    CoreMessage[0] = '\0';
+    return taken;
+}
+
+void DrawProgressLine(const char* text) {
+    const std::size_t width = std::strlen(text);
+    std::fputc('\r', stderr);
+    std::fputs(text, stderr);
+    // Blanks over what is left of a longer line drawn before.
+    if (width < ProgressWidth) {
+        WriteBlanks(ProgressWidth - width);
+        std::fputc('\r', stderr);
+        std::fputs(text, stderr);
+    }
+    ProgressWidth = width;
+    DeviceLineOpen = false;
+    std::fflush(stderr);
+}
+
+void Say(const char* format, ...) {
+    char line[SayCapacity];
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    WipeProgressLine();
+    // On a terminal the message starts a line of its own, not at the end of the device's.
+    if (DeviceLineOpen && StandardErrorIsTerminal()) {
+        std::fputc('\n', stderr);
+    }
+    DeviceLineOpen = false;
+    std::fprintf(stderr, "%s%s\n", MessagePrefix, line);
+    std::fflush(stderr);
+}

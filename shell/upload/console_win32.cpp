@@ -1,0 +1,59 @@
+// The upload program's console on Win32: a console control handler raises the interrupt flag
+// and sets an event, and the wait between ticks waits on that event.
+#include <windows.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+
+#include "shell/upload/upload_console.h"
+
+namespace {
+
+volatile LONG InterruptFlag = 0;
+// Manual-reset: once set it stays set, so every later wait returns at once.
+HANDLE WakeUpEvent = nullptr;
+
+// "HandlerRoutine callback function", Win32 documentation: it runs on a thread of its own.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    // A second event while the first is still being handled ends the program the ordinary
+    // way (the next handler in the chain, the default one, calls ExitProcess).
+    if (InterlockedExchange(&InterruptFlag, 1) != 0) {
+        return FALSE;
+    }
+    SetEvent(WakeUpEvent);
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        return TRUE;
+    }
+    // Closing the console, logging off or shutting down ends the process as soon as this
+    // returns; waiting here lets the main thread close the port and exit first (the system
+    // ends the process after a few seconds in any case).
+    Sleep(INFINITE);
+    return TRUE;
+}
+
+} // namespace
+
+void CatchInterrupts() {
+    WakeUpEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool InterruptRequested() {
+    return InterlockedCompareExchange(&InterruptFlag, 0, 0) != 0;
+}
+
+void WaitUnlessInterrupted(unsigned milliseconds) {
+    WaitForSingleObject(WakeUpEvent, milliseconds);
+}
+
+// A console answers GetConsoleMode; a file, a pipe or the NUL device does not.
+bool StandardErrorIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+// The C runtime's text mode would widen every LF the device sends to CR LF.
+void PrepareStandardOutput() {
+    _setmode(_fileno(stdout), _O_BINARY);
+}

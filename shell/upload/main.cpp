@@ -1,0 +1,293 @@
+// varnoth-upload [--port N] [--quiet] PROGRAM-FILE: the program's entry, its arguments, the
+// tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "core/poll_cycle.h"
+#include "core/port_connection.h"
+#include "core/terminal_session.h"
+#include "core/upload.h"
+#include "shell/upload/upload_console.h"
+#include "shell/window_layout.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The exit status a script can rely on; the usage text lists them.
+constexpr int ExitSent = 0;
+constexpr int ExitStoppedByDevice = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitGaveUp = 3;
+constexpr int ExitNoPort = 4;
+constexpr int ExitNoProgramFile = 5;
+// The shells' own status for a program ended by SIGINT: 128 and the signal's number.
+constexpr int ExitInterrupted = 130;
+
+constexpr const char* Usage =
+    "usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
+    "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
+    "\n"
+    "  --port N    the port, numbered as for \"open N\" in the terminal (1 to 24); without it,\n"
+    "              or with 0, the device is found as \"open 0\" finds it\n"
+    "  --quiet     no progress line, and no messages when all goes well\n"
+    "  --help      this text\n"
+    "  --version   the program's version\n"
+    "\n"
+    "What the device sends goes to standard output; messages and the progress line go to\n"
+    "standard error.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the program file went out to its end\n"
+    "  1    the device ended the upload early, with '*' or '>'\n"
+    "  2    bad usage\n"
+    "  3    gave up on a line after 4 repeats: the device was silent or answered wrongly\n"
+    "  4    the port is missing or busy, or no port has the device\n"
+    "  5    the program file is missing or unreadable\n"
+    "  130  interrupted (Ctrl+C, SIGTERM, the console closed)\n";
+
+// "open N" takes the text after "open": a blank and the number (room for any 32-bit one).
+constexpr std::size_t PortArgumentCapacity = 16;
+// The progress line: counts, percent, pace and time left, well within a terminal's width.
+constexpr std::size_t ProgressCapacity = 96;
+constexpr auto TickPeriod = std::chrono::milliseconds(PollIntervalMilliseconds);
+
+struct Options {
+    std::int32_t port = DetectPortNumber;
+    bool quiet = false;
+    const char* path = nullptr;
+};
+
+// Only plain decimal numbers of ports that exist; ParsePortNumber would take "3x" or "-1"
+// as the typed "open" does, which a script should hear about instead.
+bool ParsePortOption(const char* text, std::int32_t* port) {
+    if (text == nullptr || text[0] == '\0' || std::strlen(text) > 2) {
+        return false;
+    }
+    std::int32_t value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9') {
+            return false;
+        }
+        value = value * 10 + (*digit - '0');
+    }
+    *port = value;
+    return value < PortNumberLimit;
+}
+
+int UsageError(const char* problem, const char* what) {
+    std::fprintf(stderr, "varnoth-upload: %s%s\n%s", problem, what, Usage);
+    return ExitUsage;
+}
+
+// Returns -1 when the program is to run, else the exit status (after --help, --version or a
+// usage error).
+int ParseArguments(int argc, char** argv, Options* options) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        const bool isOption = !optionsEnded && argument[0] == '-' && argument[1] != '\0';
+        if (!isOption) {
+            if (options->path != nullptr) {
+                return UsageError("one program file only; quote a path with blanks: ", argument);
+            }
+            options->path = argument;
+        } else if (std::strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+        } else if (std::strcmp(argument, "--port") == 0) {
+            const char* value = i + 1 < argc ? argv[++i] : nullptr;
+            if (!ParsePortOption(value, &options->port)) {
+                return UsageError("--port takes a number from 0 to 24, not ",
+                                  value != nullptr ? value : "nothing");
+            }
+        } else if (std::strcmp(argument, "--quiet") == 0) {
+            options->quiet = true;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            std::fputs(Usage, stdout);
+            return ExitSent;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            std::printf("varnoth-upload %s\n", VARNOTH_VERSION);
+            return ExitSent;
+        } else {
+            return UsageError("unknown option ", argument);
+        }
+    }
+    if (options->path == nullptr) {
+        return UsageError("no program file named", "");
+    }
+    return -1;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void ClosePortIfOpen() {
+    if (TerminalSession.PortHandle != InvalidPortHandle) {
+        ClosePort(TerminalSession.PortHandle);
+        TerminalSession.PortHandle = InvalidPortHandle;
+    }
+}
+
+// The core's message ("connected to port 3\n") goes out as a line of the program's own.
+void SayCoreMessage(const char* text) {
+    char message[512];
+    std::snprintf(message, sizeof message, "%s", text);
+    const std::size_t length = std::strlen(message);
+    if (length == 0) {
+        return;
+    }
+    if (message[length - 1] == '\n') {
+        message[length - 1] = '\0';
+    }
+    Say("%s", message);
+}
+
+int Connect(const Options& options) {
+    char argument[PortArgumentCapacity];
+    std::snprintf(argument, sizeof argument, " %ld", static_cast<long>(options.port));
+    const bool connected = ConnectPort(argument) == ResultSuccess;
+    const char* message = TakeCoreMessage();
+    if (!connected || !options.quiet) {
+        SayCoreMessage(message);
+    }
+    if (connected) {
+        return ExitSent;
+    }
+    if (options.port == DetectPortNumber) {
+        Say("no port answered the identification request as the device does");
+    } else {
+        Say("port %ld is missing, or another program holds it", static_cast<long>(options.port));
+    }
+    return ExitNoPort;
+}
+
+void DrawProgress(std::int32_t total, Clock::time_point start) {
+    const std::int32_t sent = TerminalSession.UploadLineNumber;
+    const std::int32_t acknowledged = sent > 0 ? sent - 1 : 0;
+    const double seconds = SecondsSince(start);
+    const double pace = seconds > 0 ? acknowledged / seconds : 0;
+    const long percent = total > 0 ? 100L * acknowledged / total : 100L;
+    char left[24] = "-:--";
+    if (pace > 0) {
+        const long secondsLeft = static_cast<long>((total - acknowledged) / pace + 0.5);
+        std::snprintf(left, sizeof left, "%ld:%02ld", secondsLeft / 60, secondsLeft % 60);
+    }
+    char line[ProgressCapacity];
+    std::snprintf(line, sizeof line, "%ld of %ld lines  %3ld %%  %.1f lines/s  %s left",
+                  static_cast<long>(acknowledged), static_cast<long>(total), percent, pace, left);
+    DrawProgressLine(line);
+}
+
+// Says how the upload ended, in the closing line, and returns the matching exit status.
+int Conclude(const Options& options, std::int32_t total, Clock::time_point start) {
+    const long line = TerminalSession.UploadLineNumber;
+    const long lines = total;
+    // Only an interrupt leaves the tick loop with the upload still running; one that came
+    // after the last tick changed nothing, and the upload's own end is told.
+    if (TerminalSession.Uploading) {
+        Say("interrupted at line %ld of %ld; the port is closed", line, lines);
+        return ExitInterrupted;
+    }
+    switch (TerminalSession.LastUploadEnd) {
+    case UploadEnd::StoppedByStar:
+    case UploadEnd::StoppedByPrompt:
+        Say("the device ended the upload with '%c' at line %ld of %ld",
+            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? AnswerEnd : AnswerEndToo,
+            line, lines);
+        return ExitStoppedByDevice;
+    case UploadEnd::GaveUpOnSilence:
+        Say("gave up at line %ld of %ld: the device did not answer it (sent %d times)", line, lines,
+            UploadRepeatLimit + 1);
+        return ExitGaveUp;
+    case UploadEnd::GaveUpOnWrongAnswer:
+        Say("gave up at line %ld of %ld: the device answered it wrongly (sent %d times)", line,
+            lines, UploadRepeatLimit + 1);
+        return ExitGaveUp;
+    case UploadEnd::FileSent:
+    case UploadEnd::None:
+        break;
+    }
+    if (!options.quiet) {
+        Say("%s went out to its end: %ld lines in %.1f s", options.path, line, SecondsSince(start));
+    }
+    return ExitSent;
+}
+
+int Run(const Options& options) {
+    if (!SetUploadPath(options.path)) {
+        Say("the program file's path is longer than %d bytes: %s",
+            static_cast<int>(UploadPathCapacity - 1), options.path);
+        return ExitNoProgramFile;
+    }
+    // Counted first: a missing file is reported before any port is touched, and the progress
+    // line needs the total.
+    errno = 0;
+    const std::int32_t total = CountProgramLines();
+    if (total < 0) {
+        Say("cannot read the program file %s: %s", options.path, std::strerror(errno));
+        return ExitNoProgramFile;
+    }
+    CatchInterrupts();
+    // Detection probes port after port without looking at the interrupt flag, so an
+    // interrupt during it is acted on when it is over (or a second one ends the program).
+    const int connected = Connect(options);
+    if (InterruptRequested()) {
+        ClosePortIfOpen();
+        Say("interrupted before the upload started; no port is open");
+        return ExitInterrupted;
+    }
+    if (connected != ExitSent) {
+        return connected;
+    }
+    if (StartUpload() != ResultSuccess) {
+        ClosePortIfOpen();
+        Say("cannot read the program file %s any more", options.path);
+        return ExitNoProgramFile;
+    }
+    const bool showProgress = !options.quiet && StandardErrorIsTerminal();
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextTick = start + TickPeriod;
+    if (showProgress) {
+        DrawProgress(total, start);
+    }
+    while (TerminalSession.Uploading && !InterruptRequested()) {
+        for (Clock::time_point now = Clock::now(); now < nextTick && !InterruptRequested();
+             now = Clock::now()) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - now);
+            WaitUnlessInterrupted(static_cast<unsigned>(wait.count()));
+        }
+        if (InterruptRequested()) {
+            break;
+        }
+        RoutePaneToStandardOutput(true);
+        PollTick();
+        RoutePaneToStandardOutput(false);
+        // Like a window's timer, a tick that ran late is not made up for by a burst.
+        nextTick += TickPeriod;
+        const Clock::time_point now = Clock::now();
+        if (nextTick < now) {
+            nextTick = now + TickPeriod;
+        }
+        if (showProgress) {
+            DrawProgress(total, start);
+        }
+    }
+    // At once, also when interrupted: another program may be waiting for the port.
+    ClosePortIfOpen();
+    return Conclude(options, total, start);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    PrepareStandardOutput();
+    Options options;
+    const int parsed = ParseArguments(argc, argv, &options);
+    if (parsed >= 0) {
+        return parsed;
+    }
+    return Run(options);
+}

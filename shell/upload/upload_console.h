@@ -1,0 +1,43 @@
+// varnoth-upload: the terminal core's upload for scripts, without a window.
+//
+// Principles of operation. The program is one more shell over the same core. It connects as
+// "open N" does (ConnectPort), starts the upload as "rp!" does (StartUpload), and then calls
+// PollTick every 100 ms, as the windows' timers do, until the upload ends; so the device sees
+// the same bytes at the same pace and cannot tell the programs apart. The console stands in
+// for the output pane: what a tick appends is the device's and goes to standard output; what
+// the core appends at any other time is its own message and goes to standard error, where the
+// program's messages and its progress line go too. How the upload ended (LastUploadEnd)
+// becomes the exit status.
+//
+// console_pane.cpp supplies the pane primitives over the console. One platform file,
+// console_posix.cpp or console_win32.cpp, catches the interrupt (Ctrl+C, SIGTERM, the console
+// going away) as a flag that the tick loop looks at, and makes the wait between ticks end as
+// soon as the flag is raised.
+#pragma once
+
+// ---- console_pane.cpp
+
+// Sends what the core appends to the pane to standard output (the device's text) or, when
+// false, collects it as the core's own message.
+void RoutePaneToStandardOutput(bool deviceText);
+// The core's message collected since the last call (empty when there is none); the buffer
+// is emptied for the next one.
+const char* TakeCoreMessage();
+// Redraws the one progress line on standard error; used only when that is a terminal.
+void DrawProgressLine(const char* text);
+// Writes "varnoth-upload: " and the formatted text as a line of its own on standard error,
+// in place of the progress line if one is shown.
+void Say(const char* format, ...);
+
+// ---- console_posix.cpp, console_win32.cpp
+
+// From now on Ctrl+C, SIGTERM and their kin raise the interrupt flag instead of ending the
+// program; a second one while the flag is up ends it the platform's ordinary way, for steps
+// that do not look at the flag (the detection's probes).
+void CatchInterrupts();
+bool InterruptRequested();
+// Returns after `milliseconds`, or at once when the interrupt flag is raised.
+void WaitUnlessInterrupted(unsigned milliseconds);
+bool StandardErrorIsTerminal();
+// Makes standard output pass the device's bytes unchanged (no line-end translation).
+void PrepareStandardOutput();
