@@ -6,7 +6,8 @@
 //   WORK_DIR holds "program dir\program file.txt" and what the devices received:
 //   port3-received.bin (a device that answers '+' and identifies itself) and
 //   port4-received.bin (a device that answers no line and sends its peculiar identification
-//   reply, see tools/run-windows-tests.sh). Port 5 and ports 0 to 2 are missing. The records
+//   reply, see tools/run-windows-tests.sh), and port8-received.bin (a device that streams
+//   numbered lines without pause). Port 5 and ports 0 to 2 are missing. The records
 //   are not called comN.*: Windows takes such a name for the COM device, whatever follows.
 //
 // Prints one line per check and closes with "driver: N passed, M failed, K skipped"; the exit code
@@ -35,6 +36,8 @@ constexpr DWORD MessageTimeout = 10000;
 constexpr int AnsweringPort = 3;
 constexpr int QuietPort = 4;
 constexpr int MissingPort = 5;
+// The device behind port 8 prints numbered lines without pause, as fast as 9600 baud goes.
+constexpr int StreamingPort = 8;
 // The port 4 device answers "id\n" with 'ab\ncd', XON, 'ef', XOFF, 'gh\rij' (set by
 // tools/run-windows-tests.sh). The pane must show it with LF widened, XON and XOFF gone, and
 // a line break after it.
@@ -403,6 +406,7 @@ struct Setup {
     std::string program;     // the lines it sends: its contents with CR LF read as LF
     DeviceRecord answering;  // port 3
     DeviceRecord quiet;      // port 4
+    DeviceRecord streaming;  // port 8
 };
 
 std::string PortCommand(int number) {
@@ -707,7 +711,23 @@ void RunWithQuotedPath(Setup& setup) {
     CheckClose(terminal, "started with a quoted path");
 }
 
-void RunWithoutProgram(const Setup& setup) {
+// A device that never pauses for 50 ms must neither freeze the window nor hide its text until
+// it stops: the pane grows while it talks, and a typed line still goes out.
+void CheckStreamingDevice(const Terminal& terminal, DeviceRecord& record) {
+    const std::string before = terminal.Pane();
+    terminal.EnterLine(PortCommand(StreamingPort));
+    const std::string first = terminal.AwaitPaneGrowth(before, 500);
+    const std::string later = terminal.AwaitPaneGrowth(before + first, 500);
+    Report(first.find("stream ") != std::string::npos && later.find("stream ") != std::string::npos,
+           "a device streaming without pause shows its text while it streams",
+           "first " + Printable(first) + ", then " + Printable(later));
+    record.Mark();
+    Report(terminal.EnterLine("hello"), "the window takes a typed line during a stream");
+    ReportEqual("a line typed during a stream reaches the device", record.AwaitSinceMark(6),
+                "hello\n");
+}
+
+void RunWithoutProgram(Setup& setup) {
     Terminal terminal(setup.terminal);
     if (!terminal.Start("")) {
         Report(false, "the program starts without arguments");
@@ -717,6 +737,7 @@ void RunWithoutProgram(const Setup& setup) {
     const std::string message = "no program to upload found!!!\n";
     ReportEqual("without a program file \"rp!\" says there is none",
                 terminal.AwaitPaneGrowth("", message.size()), message);
+    CheckStreamingDevice(terminal, setup.streaming);
     CheckClose(terminal, "started without arguments");
 }
 
@@ -746,9 +767,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string work = argv[2];
-    Setup setup{argv[1], work + "\\program dir\\program file.txt", "",
+    Setup setup{argv[1],
+                work + "\\program dir\\program file.txt",
+                "",
                 DeviceRecord(work + "\\port3-received.bin"),
-                DeviceRecord(work + "\\port4-received.bin")};
+                DeviceRecord(work + "\\port4-received.bin"),
+                DeviceRecord(work + "\\port8-received.bin")};
     setup.program = LinesAsSent(ReadFileBytes(setup.programPath));
     if (setup.program.empty()) {
         std::fprintf(stderr, "no program file at %s\n", setup.programPath.c_str());
