@@ -10,8 +10,9 @@
 
 namespace {
 
-constexpr const char* OpenCommand = "open";
-constexpr std::size_t OpenCommandLength = 4;
+constexpr char OpenCommand[] = "open";
+// "open" is matched as a prefix: what follows it is the argument.
+constexpr std::size_t OpenCommandLength = sizeof OpenCommand - 1;
 constexpr const char* UploadCommand = "rp!";
 constexpr const char* ClearCommand = "clear";
 

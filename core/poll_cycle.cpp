@@ -18,11 +18,11 @@ void FeedUpload(const char* chunk, std::size_t count) {
     TerminalSession.IdleTicks = 0;
 }
 
-// Counts a quiet tick during an upload; a long silence asks for the line again.
-void CountQuietTick() {
-    const int quietTicksBefore = TerminalSession.IdleTicks;
-    TerminalSession.IdleTicks = quietTicksBefore + 1;
-    if (quietTicksBefore >= UploadSilenceTicks - 1) {
+// Counts a idle tick during an upload; a long silence asks for the line again.
+void CountIdleTick() {
+    const int idleTicksBefore = TerminalSession.IdleTicks;
+    TerminalSession.IdleTicks = idleTicksBefore + 1;
+    if (idleTicksBefore >= UploadIdleTickLimit - 1) {
         TerminalSession.IdleTicks = 0;
         UploadStep(TimeoutMarker);
     }
@@ -75,8 +75,8 @@ void PollTick() {
     if (lineWentQuiet || TerminalSession.ReceivedInChunk == ReceiveCapacity - 1) {
         EndReceivedChunk();
     }
-    // A tick that read anything is not a quiet one, even if it only continued a chunk.
+    // A tick that read anything is not an idle one, even if it only continued a chunk.
     if (count == 0 && TerminalSession.Uploading) {
-        CountQuietTick();
+        CountIdleTick();
     }
 }

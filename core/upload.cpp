@@ -72,10 +72,10 @@ void SendNextLine() {
     }
 }
 
-void RepeatLine(char answer) {
+void RetryLine(char answer) {
     const int repeatsBefore = TerminalSession.RetryCount;
     TerminalSession.RetryCount = repeatsBefore + 1;
-    if (repeatsBefore >= UploadRepeatLimit) {
+    if (repeatsBefore >= UploadRetryLimit) {
         EndUpload(answer == TimeoutMarker ? UploadEnd::GaveUpOnSilence
                                           : UploadEnd::GaveUpOnWrongAnswer);
         return;
@@ -139,18 +139,18 @@ void UploadStep(char byte) {
     case Xon:
     case Xoff:
         return;
-    case AnswerEnd:
+    case StopStar:
         EndUpload(UploadEnd::StoppedByStar);
         break;
-    case AnswerEndToo:
+    case StopPrompt:
         EndUpload(UploadEnd::StoppedByPrompt);
         break;
-    case AnswerNextLine:
-    case AnswerNextLineToo:
+    case AcknowledgePlus:
+    case AcknowledgeMinus:
         SendNextLine();
         break;
     default:
-        RepeatLine(byte);
+        RetryLine(byte);
         break;
     }
     if (!TerminalSession.Uploading && TerminalSession.UploadFile != nullptr) {

@@ -3,13 +3,14 @@
 
 #include <cstdint>
 
-// Answers the device gives after each line.
-constexpr char AnswerNextLine = '+';
-constexpr char AnswerNextLineToo = '-';
-constexpr char AnswerEnd = '*';
-constexpr char AnswerEndToo = '>';
-// A line is sent again for at most this many bad answers; the next one gives up.
-constexpr int UploadRepeatLimit = 4;
+// The device answers each line with one byte. Its firmware acknowledges with '+' or '-' and
+// stops the transfer with '*' or '>' (its prompt); the two of each pair act alike here.
+constexpr char AcknowledgePlus = '+';
+constexpr char AcknowledgeMinus = '-';
+constexpr char StopStar = '*';
+constexpr char StopPrompt = '>';
+// A line is retried (sent again) for at most this many bad answers; the next one gives up.
+constexpr int UploadRetryLimit = 4;
 
 // How the last upload ended, kept for callers that report it (the window programs do not).
 enum class UploadEnd : std::uint8_t {

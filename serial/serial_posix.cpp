@@ -46,6 +46,8 @@ bool ConfigureLine(int fd) {
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
+    // termios names speeds by constants, not numbers: B9600 is PortBaudRate.
+    static_assert(PortBaudRate == 9600, "the speed constant below must follow PortBaudRate");
     cfsetispeed(&settings, B9600);
     cfsetospeed(&settings, B9600);
     return tcsetattr(fd, TCSANOW, &settings) == 0;

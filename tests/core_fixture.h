@@ -54,7 +54,7 @@ class CoreTest : public testing::Test {
         PollTick();
     }
 
-    void QuietTicks(int count) {
+    void TicksWithoutData(int count) {
         for (int i = 0; i < count; ++i) {
             PollTick();
         }

@@ -86,16 +86,16 @@ TEST_F(PollCycleTest, ReadingInTimedPiecesShowsAndUploadsExactlyWhatWholeChunksW
                 model.upload.Start();
             } else if (kind < 4) {
                 PollTick();
-                model.upload.QuietTick();
+                model.upload.IdleTick();
             } else {
                 const std::string burst = RandomBurst(random);
                 model.Burst(burst);
                 device.chunks.push_back(burst);
                 while (!device.chunks.empty()) {
                     // A read cut short at the very end of the burst leaves the silence after
-                    // it to the next tick, which is then a quiet tick in both accounts.
+                    // it to the next tick, which is then a idle tick in both accounts.
                     if (device.chunks.front().empty()) {
-                        model.upload.QuietTick();
+                        model.upload.IdleTick();
                     }
                     device.bytesPerRead = Pick(random, 0, 3) == 0 ? 0 : Pick(random, 1, 4000);
                     PollTick();
@@ -132,29 +132,29 @@ TEST_F(PollCycleTest, AChunkThatSpansTicksShowsAtOnceAndEndsItsLineWhenTheLineGo
     EXPECT_EQ(FakePane.output, "hi\r\nconnected to port 3\n");
 }
 
-TEST_F(PollCycleTest, TheTenthQuietTickInARowAsksForTheLineAgain) {
+TEST_F(PollCycleTest, TheTenthIdleTickInARowAsksForTheLineAgain) {
     FakeDevice& device = Connect();
     ProgramFile("A\nB\n");
     Type("rp!");
-    QuietTicks(9);
+    TicksWithoutData(9);
     EXPECT_EQ(device.writes.size(), 1u);
     PollTick();
     EXPECT_EQ(device.writes, (std::vector<std::string>{"A\n", "A\n"}));
 
     // Any byte in between starts the count again, even one that is no answer at all.
-    QuietTicks(9);
+    TicksWithoutData(9);
     Receive("\x11");
-    QuietTicks(9);
+    TicksWithoutData(9);
     EXPECT_EQ(device.writes.size(), 2u);
     PollTick();
     EXPECT_EQ(device.writes.size(), 3u);
 }
 
-TEST_F(PollCycleTest, AnUploadWithoutAPortEndsOnTheFiftiethQuietTick) {
+TEST_F(PollCycleTest, AnUploadWithoutAPortEndsOnTheFiftiethIdleTick) {
     ProgramFile("A\n");
     Type("rp!");
     ASSERT_TRUE(TerminalSession.Uploading);
-    QuietTicks(49);
+    TicksWithoutData(49);
     EXPECT_TRUE(TerminalSession.Uploading);
     PollTick();
     EXPECT_FALSE(TerminalSession.Uploading);

@@ -54,7 +54,7 @@ class UploadModel {
         quietTicks_ = 0;
     }
 
-    void QuietTick() {
+    void IdleTick() {
         if (!active_) {
             return;
         }

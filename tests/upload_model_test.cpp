@@ -64,7 +64,7 @@ TEST_F(UploadModelTest, TheCoreAgreesWithTheModelOnRandomFilesAndAnswers) {
                 model.Start();
             } else if (kind < 4) {
                 PollTick();
-                model.QuietTick();
+                model.IdleTick();
             } else {
                 const std::string chunk = RandomChunk(random);
                 Receive(chunk);

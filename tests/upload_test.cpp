@@ -207,7 +207,7 @@ TEST_F(UploadTest, AnEmptyFileSendsNothingAndEndsOnTheFirstAnswer) {
 
     SetUp();
     Upload("");
-    QuietTicks(10);
+    TicksWithoutData(10);
     EXPECT_FALSE(TerminalSession.Uploading) << "the first time-out ends it too";
 }
 
@@ -215,10 +215,10 @@ TEST_F(UploadTest, RpRestartsARunningUploadFromTheFirstLine) {
     FakeDevice& device = Upload("A\nB\nC\n");
     Receive("+");
     Receive("?");
-    QuietTicks(4);
+    TicksWithoutData(4);
     Type("rp!");
     EXPECT_EQ(TerminalSession.RetryCount, 0);
-    EXPECT_EQ(TerminalSession.IdleTicks, 4) << "a restart keeps the quiet ticks so far";
+    EXPECT_EQ(TerminalSession.IdleTicks, 4) << "a restart keeps the idle ticks so far";
     AcknowledgeAll();
     EXPECT_EQ(device.writes, (Lines{"A\n", "B\n", "B\n", "A\n", "B\n", "C\n"}));
 }
@@ -326,7 +326,7 @@ TEST_F(UploadTest, HowAnUploadEndedAndAtWhichLineIsKept) {
         EXPECT_EQ(TerminalSession.LastUploadEnd, UploadEnd::None);
         for (const char* answer = c.answers; *answer != '\0'; ++answer) {
             if (*answer == '.') {
-                QuietTicks(UploadSilenceTicks);
+                TicksWithoutData(UploadIdleTickLimit);
             } else {
                 Receive(std::string(1, *answer));
             }

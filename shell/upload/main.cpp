@@ -195,16 +195,16 @@ int Conclude(const Options& options, std::int32_t total, Clock::time_point start
     case UploadEnd::StoppedByStar:
     case UploadEnd::StoppedByPrompt:
         Say("the device ended the upload with '%c' at line %ld of %ld",
-            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? AnswerEnd : AnswerEndToo,
+            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt,
             line, lines);
         return ExitStoppedByDevice;
     case UploadEnd::GaveUpOnSilence:
         Say("gave up at line %ld of %ld: the device did not answer it (sent %d times)", line, lines,
-            UploadRepeatLimit + 1);
+            UploadRetryLimit + 1);
         return ExitGaveUp;
     case UploadEnd::GaveUpOnWrongAnswer:
         Say("gave up at line %ld of %ld: the device answered it wrongly (sent %d times)", line,
-            lines, UploadRepeatLimit + 1);
+            lines, UploadRetryLimit + 1);
         return ExitGaveUp;
     case UploadEnd::FileSent:
     case UploadEnd::None:

@@ -6,6 +6,12 @@
 
 #include "shell/window_layout.h"
 
+// Positions beyond any text the controls can hold (the pane holds 1,000,000 characters):
+// an edit control takes such a position as the end of its text. The pane operations and the
+// input line's Ctrl+A have always used these two values; any such position would do.
+constexpr WPARAM OutputPaneEnd = 9999999;
+constexpr LPARAM InputLineEnd = 999999999;
+
 // The class is named as the window is titled.
 constexpr const char* MainWindowClassName = WindowTitle;
 

@@ -5,8 +5,6 @@
 
 namespace {
 
-// Any position past the end of the text puts the caret after the last character.
-constexpr WPARAM PaneEnd = 9999999;
 // WM_GETTEXT copies only from the start, so the whole pane is read to reach a later stretch;
 // it is done only when room is made, once in every OutputPaneTrimBlock characters.
 char PaneText[OutputPaneLimit + 1];
@@ -45,7 +43,7 @@ void PaneErase(std::size_t count) {
 }
 
 void PaneInsertAtEnd(const char* text) {
-    SendToPane(EM_SETSEL, PaneEnd, static_cast<LPARAM>(PaneEnd));
+    SendToPane(EM_SETSEL, OutputPaneEnd, static_cast<LPARAM>(OutputPaneEnd));
     ReplaceSelection(text);
 }
 

@@ -4,9 +4,8 @@
 
 namespace {
 
-// Both end values lie beyond any text the controls can hold and so mean "to the end".
-constexpr LPARAM SelectToEnd = 999999999;
-constexpr WPARAM KeyA = 0x41;
+// Virtual-key codes of letters are their upper-case ASCII codes; windows.h names none.
+constexpr WPARAM KeyA = 'A';
 
 // The edit control's own procedure, kept in its user-data slot by CreateMainWindows.
 LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -75,6 +74,8 @@ LRESULT CALLBACK OutputPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // The line is read, run and emptied before the edit control sees the Enter key, so the
 // control only ever gets Enter on an empty line.
 LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The program is its two panes: without the input line nothing can be typed, so its end
+    // ends the program as the main window's does (both quit with 0, whichever comes first).
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
         return 0;
@@ -83,13 +84,15 @@ LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         return PassOn(window, message, wParam, lParam);
     }
     if (wParam == VK_RETURN) {
-        // Only the left Ctrl key holds back the line feed.
+        // Only the left Ctrl key holds back the line feed. A local command's Enter stops
+        // here; after a sent line the control sees the key as it always has, on a line that
+        // is empty by then, where it changes nothing.
         if (ExecuteInputLine(KeyDown(VK_LCONTROL))) {
             return 0;
         }
     } else if (wParam == KeyA && KeyDown(VK_CONTROL)) {
         // Not every Windows version's edit control selects all on Ctrl+A by itself.
-        PassOn(window, EM_SETSEL, 0, SelectToEnd);
+        PassOn(window, EM_SETSEL, 0, InputLineEnd);
     }
     PassOn(window, message, wParam, lParam);
     return 0;

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         FUZZ_CHECK(StartUpload() == ResultSuccess);
     }
     while (!input.Done()) {
-        // A length of 0 is a quiet tick; otherwise that many bytes arrive as one chunk.
+        // A length of 0 is a idle tick; otherwise that many bytes arrive as one chunk.
         const std::string chunk = input.Bytes(input.Byte());
         if (!chunk.empty() && withPort) {
             Device("\\\\.\\COM1").chunks.push_back(chunk);
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         }
         FUZZ_CHECK(FakePane.output.size() <= OutputPaneLimit);
         if (TerminalSession.Uploading) {
-            FUZZ_CHECK(TerminalSession.RetryCount <= UploadRepeatLimit);
+            FUZZ_CHECK(TerminalSession.RetryCount <= UploadRetryLimit);
             FUZZ_CHECK(TerminalSession.UploadFile != nullptr);
         } else {
             FUZZ_CHECK(TerminalSession.UploadFile == nullptr);

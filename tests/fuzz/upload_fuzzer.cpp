@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
             FUZZ_CHECK(offset != std::string::npos);
         }
         if (TerminalSession.Uploading) {
-            FUZZ_CHECK(TerminalSession.RetryCount <= UploadRepeatLimit);
+            FUZZ_CHECK(TerminalSession.RetryCount <= UploadRetryLimit);
         }
     };
     checkWrites();
