@@ -40,11 +40,13 @@ timeout=${FAULT_TEST_TIMEOUT:-90}
 export VARNOTH_FLOOD_SECONDS=${VARNOTH_FLOOD_SECONDS:-10} FUZZ_SECONDS=${FUZZ_SECONDS:-10}
 command -v ccache >/dev/null && export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 
-# Makes the scratch copy's tracked files equal to the tree's. Only files that differ are
-# copied, and so get a new time: the build redoes what a fault touched, and nothing else.
+# Makes the scratch copy's files equal to the tree's as git knows them (git add new ones).
+# Only files that differ are copied, and so get a new time: the build redoes what a fault
+# touched, and nothing else. This also undoes a patch, whatever state it left behind.
 sync_scratch() {
   git ls-files -z | while IFS= read -r -d '' file; do
-    cmp -s "$file" "$scratch/$file" || { mkdir -p "$(dirname "$scratch/$file")" && cp "$file" "$scratch/$file"; }
+    cmp -s "$file" "$scratch/$file" && continue
+    mkdir -p "$(dirname "$scratch/$file")" && cp "$file" "$scratch/$file"
   done
 }
 
@@ -68,7 +70,9 @@ run_kind() { # KIND NAME...
     { cmake --preset dev && cmake --build --preset dev -j 2; } || return 2
     regex=$(select_tests "$@")
     [ -n "$regex" ] || { echo "no test matches: $*"; return 2; }
-    ctest --preset dev -j 2 --timeout "$timeout" -R "$regex" || return 1 ;;
+    # Program files go to a folder of our own: under /tmp another run's tests may overwrite them.
+    mkdir -p tmp
+    TEST_TMPDIR=$PWD/tmp ctest --preset dev -j 2 --timeout "$timeout" -R "$regex" || return 1 ;;
   wine)
     # Built first so that a fault that does not compile is not taken for a failed test.
     for preset in windows-x86_64 windows-i686; do
@@ -124,7 +128,7 @@ for patch in "${faults[@]}"; do
   else
     patch -d "$scratch" -p1 --batch --no-backup-if-mismatch <"$patch" >>"$log" 2>&1
     run_covers "$patch" >>"$log" 2>&1 || status=$?
-    sync_scratch # undoes the patch, and anything the fault left behind
+    sync_scratch
   fi
   case $status in 0) result=missed ;; 1) result=caught ;; *) result=broken ;; esac
   results+=("$(printf '%-7s %s' "$result" "$name")")
