@@ -10,42 +10,21 @@ cmake --preset dev
 cmake --build --preset dev -j "$(nproc)" --target varnoth-terminal varnoth-simdevice
 
 work=$(mktemp -d /tmp/varnoth-screenshot-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
-  wait 2>/dev/null || true
-  rm -rf "$work"
+source tools/xvfb-session.sh
+fail() {
+  echo "screenshot: $*" >&2
+  exit 1
 }
-trap cleanup EXIT
-
-wait_for() {
-  local deadline=$((SECONDS + 30))
-  until eval "$1"; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-      echo "screenshot: $2" >&2
-      exit 1
-    fi
-    sleep 0.1
-  done
-}
-
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for '[ -s "$work/display" ]' "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
 
 mkdir "$work/ports"
 build/dev/tools/varnoth-simdevice --link "$work/ports/com1" --record "$work/received.bin" \
   >"$work/device.log" &
-pids+=($!)
-wait_for 'grep -q "^ready" "$work/device.log"' "the simulated device did not start"
+session_pids+=($!)
+wait_for 'grep -q "^ready" "$work/device.log"' || fail "the simulated device did not start"
 
 VARNOTH_PORTS_DIR="$work/ports" QT_QPA_PLATFORM=xcb build/dev/shell/qt/varnoth-terminal \
   "$PWD/tools/sample-program.txt" >"$work/terminal.log" 2>&1 &
-pids+=($!)
+session_pids+=($!)
 window=$(timeout 30 xdotool search --sync --name '^Varnoth serial terminal$' | head -n 1)
 # Without a window manager nothing gives the new window the keyboard.
 timeout 30 xdotool windowfocus --sync "$window"
@@ -56,7 +35,8 @@ for line in "open 1" "id" "rp!"; do
   sleep 0.5
 done
 { printf 'id\n'; cat tools/sample-program.txt; } >"$work/expected.bin"
-wait_for 'cmp -s "$work/expected.bin" "$work/received.bin"' "the device did not get the program"
+wait_for 'cmp -s "$work/expected.bin" "$work/received.bin"' ||
+  fail "the device did not get the program"
 # The last answer shows on the next poll tick.
 sleep 1
 

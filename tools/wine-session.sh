@@ -1,46 +1,23 @@
 # Sourced by the scripts that run the Windows program under wine: a throwaway wine prefix on a
-# virtual X server of its own, simulated devices linked as the prefix's COM ports, and a clean-up
-# when the script exits. Expects $simdevice (the native simulated device) to be set.
+# virtual X server of its own (tools/xvfb-session.sh, whose wait_for it offers too), simulated
+# devices linked as the prefix's COM ports, and a clean-up when the script exits. Expects
+# $simdevice (the native simulated device) to be set.
 # VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
 
 work=$(mktemp -d /tmp/varnoth-wine-XXXXXX)
+keep_work=${VARNOTH_KEEP_WINE_WORK:-}
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb-session.sh"
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-xvfb_pid=""
-device_pids=()
 
-cleanup() {
-  set +e
-  for pid in "${device_pids[@]}"; do
-    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  done
-  [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  if [ -n "${VARNOTH_KEEP_WINE_WORK:-}" ]; then
-    echo "logs and prefix kept in $work"
-  else
-    rm -rf "$work"
-  fi
+# Wine's processes go first, while the devices and the X server they use are still there.
+end_wine_session() {
+  [ ! -d "$WINEPREFIX" ] || wineserver -k >/dev/null 2>&1 || true
+  end_session
 }
-trap cleanup EXIT
-
-# Waits up to $2 seconds for the shell test $1.
-wait_for() {
-  local limit=$(($2 * 10))
-  for ((i = 0; i < limit; i++)); do
-    eval "$1" && return 0
-    sleep 0.1
-  done
-  eval "$1"
-}
-
-# Xvfb picks a free display itself and writes its number to fd 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for '[ -s "$work/display" ]' 30 || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+trap end_wine_session EXIT
 
 # Wine's helper processes inherit the output of whatever starts them and keep it open, so
 # everything wine prints goes to files, never into a pipe.
@@ -57,7 +34,7 @@ start_device() { # PORT_NUMBER OPTIONS...
   shift
   "$simdevice" --link "$WINEPREFIX/dosdevices/com$number" --record "$work/port$number-received.bin" "$@" \
     >"$work/port$number.log" 2>&1 &
-  device_pids+=($!)
+  session_pids+=($!)
   wait_for "grep -q '^ready' '$work/port$number.log'" 30 ||
     { echo "the device for COM$number did not start"; cat "$work/port$number.log"; exit 1; }
 }
