@@ -79,6 +79,15 @@ def plot(script):
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
+def load_note(machine, *parsed):
+    """The 1-minute load average the runs ended under, where they recorded it."""
+    loads = [v["load1"] for runs_ in parsed for n, v in runs_ if "load1" in v]
+    if not loads:
+        return ""
+    return ("The machine's 1-minute load average as these runs ended: %.1f to %.1f, on %s "
+            "cores.\n" % (min(loads), max(loads), machine["cores"]))
+
+
 def made_by(results, machine):
     """The date of the run each section's figures come from: a run of some sections
     (BENCH_SECTIONS) replaces the figures of the full run before it."""
@@ -169,16 +178,17 @@ def main(results):
                "tick runs, the window takes no input and paints nothing. Before: the run of %s, "
                "when a tick read until the line was quiet for 50 ms (the Windows program was not "
                "measured then).\n" % BEFORE_DATE)
+    out.append(load_note(machine, receive, win32_stream))
     out.append("| program | stream | longest tick (ms) | before | longest time between two ticks "
                "(ms) | before | bytes received |")
     out.append("|---|---|---|---|---|---|---|")
-    longest = []
+    longest = {}
     for program, parsed in (("Linux", receive), ("Windows (wine)", win32_stream)):
         for rate in ("rate=960", "rate=0"):
             ticks = select(parsed, rate, "longest_tick_ms")
             if not ticks:
                 continue
-            longest += ticks
+            longest.setdefault(program, []).extend(ticks)
             before = BEFORE[rate] if program == "Linux" else {}
             out.append("| %s | %s | %s | %s | %s | %s | %s |" % (
                 program, STREAM_NAMES[rate], summary(ticks, 1),
@@ -187,9 +197,11 @@ def main(results):
                 summary(before.get("max_tick_gap_ms", []), 1),
                 summary([v["last_stream_line"] * STREAM_LINE_BYTES
                          for n, v in parsed if n == rate], 0)))
-    if longest:
-        out.append("\nTarget, no tick longer than %.0f ms at any rate, both programs: %s.\n"
-                   % (LONGEST_TICK_TARGET_MS, verdict(max(longest) <= LONGEST_TICK_TARGET_MS)))
+    for program, ticks in longest.items():
+        out.append("\nTarget for the %s program, no tick longer than %.0f ms at any rate in any "
+                   "run: %s." % (program, LONGEST_TICK_TARGET_MS,
+                                 verdict(max(ticks) <= LONGEST_TICK_TARGET_MS)))
+    out.append("")
 
     # Receive cost.
     out.append("## Receive cost\n")
@@ -205,6 +217,7 @@ def main(results):
                "reach. Before: the run of %s, which read one byte a call; its 960 B/s stream came "
                "ten bytes a write, so its figure there is not for the same stream.\n"
                % BEFORE_DATE)
+    out.append(load_note(machine, receive, counted, cat, runs(results, "receive_perf")))
     out.append("| stream | bytes received | our CPU (s) | before | our system calls per byte "
                "(perf) | (strace) | before (strace) | `cat`: bytes | `cat` CPU (s) "
                "| `cat` system calls per byte |")
@@ -255,6 +268,7 @@ def main(results):
                    "offscreen platform. CPU is user and system time of the whole process from "
                    "`getrusage` (bash's `time`), start-up included for all three.\n"
                    % compare[0][1]["seconds"])
+        out.append(load_note(machine, compare))
         out.append("| program | CPU (s) | bytes shown |")
         out.append("|---|---|---|")
         names = {"terminal=varnoth": "Linux program (whole process)", "terminal=picocom":

@@ -85,11 +85,12 @@ device_tty() { sed -n 's/^ready //p' "$work/device.log"; }
 # The calls strace -c counted in all, from its summary's last line.
 total_syscalls() { awk '$NF == "total" {print $4}' "$work/strace.txt"; }
 
-# Appends "name key=value ..." (one line a run) to a results file.
+# Appends "name key=value ..." (one line a run) to a results file, with the machine's 1-minute
+# load average as the run ends: timings on a shared machine are read against it.
 record() {
   local file=$1 name=$2
   shift 2
-  echo "$name $(tr '\n' ' ' < "$@")" >> "$results/$file.txt"
+  echo "$name $(tr '\n' ' ' < "$@")load1=$(cut -d ' ' -f 1 /proc/loadavg)" >> "$results/$file.txt"
 }
 
 # A run of some sections adds to the full run before it and keeps its description.

@@ -57,6 +57,7 @@ for run in $(seq "$repeats"); do
     start_device 4 "${stream[@]}"
     run_windows_quietly "$work/stream.txt" "$bench" stream "$((stream_seconds + 2))" 4
     kill "${device_pids[-1]}" && wait "${device_pids[-1]}" 2>/dev/null || true
-    echo "rate=$rate $(tr -d '\r' <"$work/stream.txt" | tr '\n' ' ')" >>"$results/win32_stream.txt"
+    figures=$(tr -d '\r' <"$work/stream.txt" | tr '\n' ' ')
+    echo "rate=$rate ${figures}load1=$(cut -d ' ' -f 1 /proc/loadavg)" >>"$results/win32_stream.txt"
   done
 done
