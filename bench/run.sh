@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
-# Builds an optimised terminal and measures what a user feels: upload pace, receive cost, pane
-# cost, footprint and idle load. Writes the raw figures to bench/results/ and the report to
+# Builds an optimised terminal and measures what a user feels: upload pace, receive cost and
+# responsiveness under a stream, CPU against other serial terminals, pane cost, footprint and
+# idle load. Writes the raw figures to bench/results/ and the report to
 # bench/results/report.md (with plots). Installs what is missing from Debian's packages.
 #
 #   REPEATS=2         runs of each measurement (medians and spreads are over these)
 #   BENCH_QUICK=1     a short smoke pass: small files, short runs, one repeat
+#   BENCH_SECTIONS="receive compare"
+#                     runs only these of: upload upload-program receive compare pane idle;
+#                     the other sections' figures stay as the last run left them
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev strace gnuplot-nox bc \
-  mingw-w64 wine64 xvfb
+  mingw-w64 wine64 xvfb picocom tio linux-perf
 
 repeats=${REPEATS:-2}
-upload_lines=500 stream_seconds=30 idle_seconds=60 pane_appends=3000
+upload_lines=500 stream_seconds=30 compare_seconds=20 idle_seconds=60 pane_appends=3000
 if [ -n "${BENCH_QUICK:-}" ]; then
-  repeats=1 upload_lines=20 stream_seconds=3 idle_seconds=3 pane_appends=1200
+  repeats=1 upload_lines=20 stream_seconds=3 compare_seconds=3 idle_seconds=3 pane_appends=1200
 fi
+sections=${BENCH_SECTIONS:-upload upload-program receive compare pane idle}
+wanted() { [[ " $sections " == *" $1 "* ]]; }
 
 cmake --preset release > /dev/null
 cmake --build --preset release -j "$(nproc)" --target terminal_bench qt_pane_bench \
@@ -27,7 +33,25 @@ done
 bin=build/release
 results=bench/results
 mkdir -p "$results"
-rm -f "$results"/*.txt "$results"/*.csv
+# A full run starts afresh; a run of some sections replaces only their figures and notes when
+# they were made, so that the report can tell which run each section comes from.
+if [ -z "${BENCH_SECTIONS:-}" ]; then
+  rm -f "$results"/*.txt "$results"/*.csv
+else
+  for section in $sections; do
+    case $section in
+      upload) rm -f "$results/upload.txt" ;;
+      upload-program) rm -f "$results/upload_program.txt" ;;
+      receive) rm -f "$results"/receive*.txt "$results/win32_stream.txt" ;;
+      compare) rm -f "$results/compare.txt" ;;
+      pane) rm -f "$results"/qt_pane_*.csv "$results"/win32_pane_*.csv ;;
+      idle) rm -f "$results"/{idle,full_pane,win32_idle,sizes}.txt ;;
+      *) echo "bench: no section $section" >&2 && exit 2 ;;
+    esac
+  done
+  echo "date=$(date -u +%Y-%m-%dT%H:%MZ) repeats=$repeats sections=${sections// /,}" \
+    >> "$results/partial_runs.txt"
+fi
 
 work=$(mktemp -d /tmp/varnoth-bench-XXXXXX)
 device_pid=
@@ -61,125 +85,206 @@ device_tty() { sed -n 's/^ready //p' "$work/device.log"; }
 # The calls strace -c counted in all, from its summary's last line.
 total_syscalls() { awk '$NF == "total" {print $4}' "$work/strace.txt"; }
 
-# Appends "name key=value ..." (one line a run) to a results file.
+# Appends "name key=value ..." (one line a run) to a results file, with the machine's 1-minute
+# load average as the run ends: timings on a shared machine are read against it.
 record() {
   local file=$1 name=$2
   shift 2
-  echo "$name $(tr '\n' ' ' < "$@")" >> "$results/$file.txt"
+  echo "$name $(tr '\n' ' ' < "$@")load1=$(cut -d ' ' -f 1 /proc/loadavg)" >> "$results/$file.txt"
 }
 
-echo "== machine"
-{
-  echo "date=$(date -u +%Y-%m-%dT%H:%MZ)"
-  echo "cpu=$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1 | tr ' ' '_')"
-  echo "cores=$(nproc)"
-  echo "memory_gib=$(free -g | awk '/^Mem:/ {print $2}')"
-  echo "kernel=$(uname -r)"
-  echo "qt=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null)"
-  echo "wine=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null)"
-} > "$results/machine.txt"
+# A run of some sections adds to the full run before it and keeps its description.
+if [ -z "${BENCH_SECTIONS:-}" ] || [ ! -f "$results/machine.txt" ]; then
+  echo "== machine"
+  {
+    echo "date=$(date -u +%Y-%m-%dT%H:%MZ)"
+    echo "cpu=$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1 | tr ' ' '_')"
+    echo "cores=$(nproc)"
+    echo "memory_gib=$(free -g | awk '/^Mem:/ {print $2}')"
+    echo "kernel=$(uname -r)"
+    echo "qt=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null)"
+    echo "wine=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null)"
+  } > "$results/machine.txt"
+fi
 
-echo "== upload pace ($upload_lines lines)"
 program="$work/program.txt"
 for line in $(seq "$upload_lines"); do
   printf '%d PRINT "line %d"\n' "$((line * 10))" "$line"
 done > "$program"
-for run in $(seq "$repeats"); do
-  for delay in 0 20 80; do
-    start_device --delay "$delay"
-    "$bin/bench/terminal_bench" --program "$program" --type "open 1" --type "rp!" \
-      --until-upload-ends > "$work/out.txt"
-    echo "lines=$upload_lines" >> "$work/out.txt"
-    record upload "delay=$delay" "$work/out.txt"
+
+if wanted upload; then
+  echo "== upload pace ($upload_lines lines)"
+  for run in $(seq "$repeats"); do
+    for delay in 0 20 80; do
+      start_device --delay "$delay"
+      "$bin/bench/terminal_bench" --program "$program" --type "open 1" --type "rp!" \
+        --until-upload-ends > "$work/out.txt"
+      echo "lines=$upload_lines" >> "$work/out.txt"
+      record upload "delay=$delay" "$work/out.txt"
+    done
   done
-done
-
-echo "== upload pace of varnoth-upload ($upload_lines lines)"
-# The whole program from outside, as a script runs it: start, connect, upload, exit.
-for run in $(seq "$repeats"); do
-  start_device
-  TIMEFORMAT='elapsed_s=%R cpu_s=%U+%S'
-  status=0
-  { time "$bin/shell/upload/varnoth-upload" --quiet --port 1 "$program" > /dev/null \
-      2> "$work/upload.err"; } 2> "$work/time.txt" || status=$?
-  {
-    sed -n 's/^\(elapsed_s=[0-9.]*\) .*/\1/p' "$work/time.txt"
-    echo "cpu_s=$(sed -n 's/.* cpu_s=//p' "$work/time.txt" | bc -l)"
-    echo "exit=$status"
-    echo "received_lines=$(wc -l < "$work/received.bin")"
-    echo "lines=$upload_lines"
-  } > "$work/out.txt"
-  record upload_program "delay=0" "$work/out.txt"
-done
-
-echo "== receive cost (${stream_seconds}s per stream)"
-for run in $(seq "$repeats"); do
-  for rate in 960 0; do
-    bytes=$((rate > 0 ? rate * stream_seconds : 0))
-    stream=(--stream "$rate")
-    [ "$bytes" -gt 0 ] && stream+=(--stream-bytes "$bytes")
-    # CPU, unobserved.
-    start_device "${stream[@]}"
-    "$bin/bench/terminal_bench" --type "open 1" --seconds "$((stream_seconds + 2))" \
-      > "$work/out.txt"
-    record receive "rate=$rate" "$work/out.txt"
-    # System calls, counted by strace (which slows the program, so no CPU from this run).
-    start_device "${stream[@]}"
-    strace -f -c -o "$work/strace.txt" "$bin/bench/terminal_bench" --type "open 1" \
-      --seconds "$((stream_seconds + 2))" > "$work/out.txt"
-    echo "syscalls=$(total_syscalls)" >> "$work/out.txt"
-    record receive_syscalls "rate=$rate" "$work/out.txt"
-    # The least any reader can do: cat on the same stream, one large read at a time. CPU from
-    # one run, system calls from another under strace.
-    start_device "${stream[@]}"
-    TIMEFORMAT='cpu_s=%U+%S'
-    { time timeout "$((stream_seconds + 2))" cat "$(device_tty)" > "$work/cat.bin"; } \
-      2> "$work/time.txt" || true
-    start_device "${stream[@]}"
-    strace -f -c -o "$work/strace.txt" timeout "$((stream_seconds + 2))" cat "$(device_tty)" \
-      > /dev/null || true
-    {
-      echo "cpu_s=$(sed -n 's/^cpu_s=//p' "$work/time.txt" | bc -l)"
-      echo "bytes=$(stat -c %s "$work/cat.bin")"
-      echo "syscalls=$(total_syscalls)"
-    } > "$work/out.txt"
-    record receive_cat "rate=$rate" "$work/out.txt"
-  done
-done
-stop_device
-
-echo "== pane cost ($pane_appends appends of 1,000 bytes)"
-for run in $(seq "$repeats"); do
-  "$bin/bench/qt_pane_bench" "$pane_appends" > "$results/qt_pane_$run.csv"
-done
-if [ -x tools/run-windows-bench.sh ]; then
-  # The edit control under wine is slow enough that filling the pane once and making room
-  # for half as much again tells the same story.
-  tools/run-windows-bench.sh "$((pane_appends / 2))" "$repeats" "$idle_seconds" "$results"
 fi
 
-echo "== footprint and idle (${idle_seconds}s)"
-for run in $(seq "$repeats"); do
-  "$bin/bench/terminal_bench" --seconds "$idle_seconds" > "$work/out.txt"
-  record idle "port=none" "$work/out.txt"
-  start_device --answer none --id none
-  "$bin/bench/terminal_bench" --type "open 1" --seconds "$idle_seconds" > "$work/out.txt"
-  record idle "port=silent" "$work/out.txt"
-  start_device --stream 0
-  "$bin/bench/terminal_bench" --type "open 1" --seconds "$stream_seconds" > "$work/out.txt"
-  record full_pane "stream=0" "$work/out.txt"
-done
-stop_device
-{
-  for exe in build/windows-x86_64/varnoth-terminal.exe build/windows-i686/varnoth-terminal.exe; do
-    [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
+if wanted upload-program; then
+  echo "== upload pace of varnoth-upload ($upload_lines lines)"
+  # The whole program from outside, as a script runs it: start, connect, upload, exit.
+  for run in $(seq "$repeats"); do
+    start_device
+    TIMEFORMAT='elapsed_s=%R cpu_s=%U+%S'
+    status=0
+    { time "$bin/shell/upload/varnoth-upload" --quiet --port 1 "$program" > /dev/null \
+        2> "$work/upload.err"; } 2> "$work/time.txt" || status=$?
+    {
+      sed -n 's/^\(elapsed_s=[0-9.]*\) .*/\1/p' "$work/time.txt"
+      echo "cpu_s=$(sed -n 's/.* cpu_s=//p' "$work/time.txt" | bc -l)"
+      echo "exit=$status"
+      echo "received_lines=$(wc -l < "$work/received.bin")"
+      echo "lines=$upload_lines"
+    } > "$work/out.txt"
+    record upload_program "delay=0" "$work/out.txt"
   done
-  for exe in build/windows-x86_64/varnoth-upload.exe build/windows-i686/varnoth-upload.exe; do
-    [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
+fi
+
+if wanted receive; then
+  echo "== receive cost and ticks (${stream_seconds}s per stream)"
+  # The 9600-baud byte rate one byte a write (a byte about every millisecond, the most wake-ups
+  # a reader can be given at that rate), then as fast as the pseudo-terminal takes the bytes.
+  for run in $(seq "$repeats"); do
+    for rate in 960 0; do
+      stream=(--stream "$rate")
+      [ "$rate" -gt 0 ] &&
+        stream+=(--stream-write-bytes 1 --stream-bytes "$((rate * stream_seconds))")
+      # CPU, unobserved.
+      start_device "${stream[@]}"
+      "$bin/bench/terminal_bench" --type "open 1" --seconds "$((stream_seconds + 2))" \
+        > "$work/out.txt"
+      record receive "rate=$rate" "$work/out.txt"
+      # System calls, counted by strace (which slows the program, so no CPU from this run).
+      start_device "${stream[@]}"
+      strace -f -c -o "$work/strace.txt" "$bin/bench/terminal_bench" --type "open 1" \
+        --seconds "$((stream_seconds + 2))" > "$work/out.txt"
+      echo "syscalls=$(total_syscalls)" >> "$work/out.txt"
+      record receive_syscalls "rate=$rate" "$work/out.txt"
+      # The same count from the kernel's tracepoint, which does not stop the program at each
+      # call: strace's stops slow the reader so that bytes pile up between its reads, and a
+      # paced stream then looks cheaper than it is.
+      start_device "${stream[@]}"
+      perf stat -x, -e raw_syscalls:sys_enter -o "$work/perf.txt" "$bin/bench/terminal_bench" \
+        --type "open 1" --seconds "$((stream_seconds + 2))" > "$work/out.txt"
+      echo "syscalls=$(awk -F, '/raw_syscalls/ {print $1}' "$work/perf.txt")" >> "$work/out.txt"
+      record receive_perf "rate=$rate" "$work/out.txt"
+      # The least any reader can do: cat on the same stream, one large read at a time. CPU from
+      # one run, system calls from another under strace.
+      start_device "${stream[@]}"
+      TIMEFORMAT='cpu_s=%U+%S'
+      { time timeout "$((stream_seconds + 2))" cat "$(device_tty)" > "$work/cat.bin"; } \
+        2> "$work/time.txt" || true
+      start_device "${stream[@]}"
+      strace -f -c -o "$work/strace.txt" timeout "$((stream_seconds + 2))" cat "$(device_tty)" \
+        > /dev/null || true
+      {
+        echo "cpu_s=$(sed -n 's/^cpu_s=//p' "$work/time.txt" | bc -l)"
+        echo "bytes=$(stat -c %s "$work/cat.bin")"
+        echo "syscalls=$(total_syscalls)"
+      } > "$work/out.txt"
+      record receive_cat "rate=$rate" "$work/out.txt"
+    done
   done
-  echo "build/release/shell/qt/varnoth-terminal $(stat -c %s build/release/shell/qt/varnoth-terminal)"
-  echo "build/release/shell/upload/varnoth-upload $(stat -c %s build/release/shell/upload/varnoth-upload)"
-} > "$results/sizes.txt"
+  stop_device
+fi
+
+if wanted compare; then
+  echo "== CPU against picocom and tio (${compare_seconds}s of a byte a millisecond)"
+  # The same stream for each program in turn, each run for as long as the stream lasts, CPU from
+  # getrusage of the whole process (bash's time), start-up included for all three. picocom and
+  # tio are general serial terminals from Debian: they read the port and write what came to
+  # stdout, here /dev/null; stdin is a pipe kept open, since at its end both quit.
+  compare_stream=(--stream 960 --stream-write-bytes 1 --stream-bytes "$((960 * compare_seconds))")
+  for run in $(seq "$repeats"); do
+    for terminal in varnoth picocom tio; do
+      start_device "${compare_stream[@]}"
+      TIMEFORMAT='cpu_s=%U+%S'
+      case $terminal in
+        varnoth)
+          { time "$bin/bench/terminal_bench" --type "open 1" --seconds "$compare_seconds" \
+              > "$work/out.txt"; } 2> "$work/time.txt"
+          # Its own figure too: the event loop only, from the port's open to the end.
+          echo "loop_cpu_s=$(sed -n 's/^cpu_s=//p' "$work/out.txt")" > "$work/extra.txt"
+          echo "bytes=$(($(sed -n 's/^last_stream_line=//p' "$work/out.txt") * 41))" \
+            >> "$work/extra.txt"
+          ;;
+        picocom)
+          { time timeout "$compare_seconds" picocom -b 9600 --quiet --nolock "$(device_tty)" \
+              < <(sleep "$((compare_seconds + 2))") > "$work/shown.bin" || true; } \
+            2> "$work/time.txt"
+          echo "bytes=$(stat -c %s "$work/shown.bin")" > "$work/extra.txt"
+          ;;
+        tio)
+          # tio writes to a file or /dev/null through a stdio buffer, so what it showed is not
+          # counted.
+          { time timeout "$compare_seconds" tio -b 9600 --mute "$(device_tty)" \
+              < <(sleep "$((compare_seconds + 2))") > /dev/null || true; } 2> "$work/time.txt"
+          : > "$work/extra.txt"
+          ;;
+      esac
+      {
+        echo "cpu_s=$(sed -n 's/^cpu_s=//p' "$work/time.txt" | bc -l)"
+        echo "seconds=$compare_seconds"
+        cat "$work/extra.txt"
+      } > "$work/out.txt"
+      record compare "terminal=$terminal" "$work/out.txt"
+    done
+  done
+  stop_device
+fi
+
+if wanted pane; then
+  echo "== pane cost ($pane_appends appends of 1,000 bytes)"
+  for run in $(seq "$repeats"); do
+    "$bin/bench/qt_pane_bench" "$pane_appends" > "$results/qt_pane_$run.csv"
+  done
+fi
+
+if wanted idle; then
+  echo "== footprint and idle (${idle_seconds}s)"
+  for run in $(seq "$repeats"); do
+    "$bin/bench/terminal_bench" --seconds "$idle_seconds" > "$work/out.txt"
+    record idle "port=none" "$work/out.txt"
+    start_device --answer none --id none
+    "$bin/bench/terminal_bench" --type "open 1" --seconds "$idle_seconds" > "$work/out.txt"
+    record idle "port=silent" "$work/out.txt"
+    start_device --stream 0
+    "$bin/bench/terminal_bench" --type "open 1" --seconds "$stream_seconds" > "$work/out.txt"
+    record full_pane "stream=0" "$work/out.txt"
+  done
+  stop_device
+fi
+
+# The Windows program's pane cost, idle load and ticks under a stream, as wanted. The edit
+# control under wine is slow enough that filling the pane once and making room for half as
+# much again tells the same story.
+windows_appends=0 windows_idle_seconds=0 windows_stream_seconds=0
+wanted pane && windows_appends=$((pane_appends / 2))
+wanted idle && windows_idle_seconds=$idle_seconds
+wanted receive && windows_stream_seconds=$stream_seconds
+if [ $((windows_appends + windows_idle_seconds + windows_stream_seconds)) -gt 0 ]; then
+  echo "== the Windows program under wine"
+  tools/run-windows-bench.sh "$windows_appends" "$repeats" "$windows_idle_seconds" "$results" \
+    "$windows_stream_seconds"
+fi
+
+if wanted idle; then
+  {
+    for exe in build/windows-x86_64/varnoth-terminal.exe build/windows-i686/varnoth-terminal.exe; do
+      [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
+    done
+    for exe in build/windows-x86_64/varnoth-upload.exe build/windows-i686/varnoth-upload.exe; do
+      [ -f "$exe" ] && echo "$exe $(stat -c %s "$exe")"
+    done
+    echo "build/release/shell/qt/varnoth-terminal $(stat -c %s build/release/shell/qt/varnoth-terminal)"
+    echo "build/release/shell/upload/varnoth-upload $(stat -c %s build/release/shell/upload/varnoth-upload)"
+  } > "$results/sizes.txt"
+fi
 
 python3 bench/report.py "$results"
 echo "Wrote $results/report.md"

@@ -1,10 +1,14 @@
 // The Windows program's window and core in a console program, for measurements under wine:
 //   win32_bench pane APPENDS          CSV of append number, pane size before it, microseconds
 //   win32_bench idle SECONDS [PORT]   CPU seconds used with no port, or with "open PORT" typed
+//   win32_bench stream SECONDS PORT   with "open PORT" typed: the longest poll tick, the
+//                                     longest time between two, how much of a stream arrived
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/pane.h"
@@ -56,13 +60,19 @@ int MeasurePane(int appends) {
     return 0;
 }
 
-void CALLBACK StopRunning(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
+void CALLBACK StopRunning(HWND, UINT, UINT_PTR, DWORD) {
+    PostQuitMessage(0);
+}
+
+void TypeOpen(const char* port) {
+    const std::string line = std::string("open ") + port;
+    SendMessageA(InputLineHandle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageA(InputLineHandle(), WM_KEYDOWN, VK_RETURN, 0);
+}
 
 int MeasureIdle(int seconds, const char* port) {
     if (port != nullptr) {
-        const std::string line = std::string("open ") + port;
-        SendMessageA(InputLineHandle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
-        SendMessageA(InputLineHandle(), WM_KEYDOWN, VK_RETURN, 0);
+        TypeOpen(port);
     }
     const double cpuAtStart = CpuSeconds();
     const DWORD start = GetTickCount();
@@ -77,19 +87,77 @@ int MeasureIdle(int seconds, const char* port) {
     return 0;
 }
 
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to,
+                    const LARGE_INTEGER& frequency) {
+    return 1e3 * static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+// The number of the newest numbered line the simulated device's stream put in the pane.
+long LastStreamLine() {
+    char tail[256] = {};
+    const std::size_t length = PaneLength();
+    const std::size_t start = length > sizeof tail - 1 ? length - (sizeof tail - 1) : 0;
+    PaneCopy(start, tail, sizeof tail - 1);
+    long last = 0;
+    for (const char* at = std::strstr(tail, "stream "); at != nullptr;
+         at = std::strstr(at + 1, "stream ")) {
+        last = std::max(last, std::atol(at + 7));
+    }
+    return last;
+}
+
+// Runs the message loop itself so that it can time every poll tick: the main window's
+// WM_TIMER, whose handling is the tick.
+int MeasureStream(int seconds, const char* port) {
+    TypeOpen(port);
+    SetTimer(nullptr, 0, static_cast<UINT>(seconds) * 1000u, StopRunning);
+    LARGE_INTEGER frequency, begin, end, last{};
+    QueryPerformanceFrequency(&frequency);
+    int ticks = 0;
+    double longestTick = 0, longestGap = 0;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        const bool tick = message.message == WM_TIMER && message.hwnd == MainWindowHandle();
+        QueryPerformanceCounter(&begin);
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+        if (!tick) {
+            continue;
+        }
+        QueryPerformanceCounter(&end);
+        if (ticks++ > 0) {
+            longestGap = std::max(longestGap, Milliseconds(last, begin, frequency));
+        }
+        last = begin;
+        longestTick = std::max(longestTick, Milliseconds(begin, end, frequency));
+    }
+    std::printf("ticks=%d\nmax_tick_gap_ms=%.1f\nlongest_tick_ms=%.1f\npane_bytes=%u\n"
+                "last_stream_line=%ld\n",
+                ticks, longestGap, longestTick, static_cast<unsigned>(PaneLength()),
+                LastStreamLine());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     const HINSTANCE instance = GetModuleHandleA(nullptr);
-    if ((mode != "pane" && mode != "idle") || argc < 3 || !RegisterMainClass(instance)) {
-        std::fprintf(stderr, "usage: win32_bench pane APPENDS | idle SECONDS [PORT]\n");
+    if ((mode != "pane" && mode != "idle" && mode != "stream") || argc < 3 ||
+        (mode == "stream" && argc < 4) || !RegisterMainClass(instance)) {
+        std::fprintf(
+            stderr,
+            "usage: win32_bench pane APPENDS | idle SECONDS [PORT] | stream SECONDS PORT\n");
         return 2;
     }
     CreateMainWindows(instance);
     PumpMessages();
     if (mode == "pane") {
         return MeasurePane(std::atoi(argv[2]));
+    }
+    if (mode == "stream") {
+        return MeasureStream(std::atoi(argv[2]), argv[3]);
     }
     return MeasureIdle(std::atoi(argv[2]), argc > 3 ? argv[3] : nullptr);
 }

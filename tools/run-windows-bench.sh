@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows program's share of bench/run.sh, under wine: append times of its output pane
-# (the Win32 edit control) and the CPU it uses when idle. Called by bench/run.sh with
-#   APPENDS REPEATS IDLE_SECONDS RESULTS_DIR
+# (the Win32 edit control), the CPU it uses when idle, and how long its ticks take while a
+# device streams without pause. Called by bench/run.sh with
+#   APPENDS REPEATS IDLE_SECONDS RESULTS_DIR [STREAM_SECONDS]
+# A count of 0 (or no STREAM_SECONDS) leaves that measurement out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-appends=$1 repeats=$2 idle_seconds=$3 results=$4
+appends=$1 repeats=$2 idle_seconds=$3 results=$4 stream_seconds=${5:-0}
 
 cmake --preset windows-x86_64 >/dev/null
 cmake --build --preset windows-x86_64 -j "$(nproc)" --target win32_bench
@@ -22,12 +24,15 @@ cpu_seconds() { # PID
 }
 
 for run in $(seq "$repeats"); do
-  run_windows_quietly "$work/pane.csv" "$bench" pane "$appends"
-  tr -d '\r' <"$work/pane.csv" >"$results/win32_pane_$run.csv"
+  if [ "$appends" -gt 0 ]; then
+    run_windows_quietly "$work/pane.csv" "$bench" pane "$appends"
+    tr -d '\r' <"$work/pane.csv" >"$results/win32_pane_$run.csv"
+  fi
   # Idle: the program's process and wineserver, which relays its timer and window messages,
   # sampled a second after start and a second before the end, so start-up and shut-down stay
   # out of it.
   for port in none 3; do
+    [ "$idle_seconds" -gt 0 ] || break
     args=(idle "$((idle_seconds + 2))")
     [ "$port" != none ] && args+=("$port")
     run_windows_quietly "$work/idle.txt" "$bench" "${args[@]}" &
@@ -41,5 +46,18 @@ for run in $(seq "$repeats"); do
     label=$([ "$port" = none ] && echo none || echo silent)
     echo "port=$label cpu_s=$(echo "$after - $before" | bc -l) elapsed_s=$idle_seconds" \
       >>"$results/win32_idle.txt"
+  done
+  # A device that talks without pause, at the 9600-baud byte rate one byte a write and then
+  # flat out, each on a fresh COM4 so that every run starts from the beginning of the stream.
+  for rate in 960 0; do
+    [ "$stream_seconds" -gt 0 ] || break
+    stream=(--stream "$rate")
+    [ "$rate" -gt 0 ] &&
+      stream+=(--stream-write-bytes 1 --stream-bytes "$((rate * stream_seconds))")
+    start_device 4 "${stream[@]}"
+    run_windows_quietly "$work/stream.txt" "$bench" stream "$((stream_seconds + 2))" 4
+    kill "${device_pids[-1]}" && wait "${device_pids[-1]}" 2>/dev/null || true
+    figures=$(tr -d '\r' <"$work/stream.txt" | tr '\n' ' ')
+    echo "rate=$rate ${figures}load1=$(cut -d ' ' -f 1 /proc/loadavg)" >>"$results/win32_stream.txt"
   done
 done

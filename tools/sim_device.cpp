@@ -58,6 +58,8 @@ struct Options {
     bool stream = false;
     long long streamRate = 0;
     long long streamLimit = -1;
+    // At most this many bytes a write; 0 sends whatever is due at once.
+    long long writeBytes = 0;
     Milliseconds lineGap{20};
     long long hangupAfterLines = -1;
 };
@@ -109,6 +111,8 @@ void PrintUsage(std::FILE* out) {
                "  --echo                  send every received byte straight back\n"
                "  --stream RATE           numbered text lines at RATE bytes/s (0 = flat out)\n"
                "  --stream-bytes N        stop the stream after N bytes\n"
+               "  --stream-write-bytes N  write at most N bytes at a time; a paced stream\n"
+               "                          wakes whenever N more bytes are due\n"
                "  --line-gap MS           silence that ends a line without LF (default 20)\n"
                "  --hangup-after-lines N  vanish after answering N lines\n"
                "  --help\n",
@@ -173,10 +177,11 @@ std::string ExpandEscapes(const std::string& text) {
 }
 
 bool TakesValue(const std::string& option) {
-    static const char* const valueOptions[] = {
-        "--link",         "--record",   "--answer",
-        "--delay",        "--id",       "--stream",
-        "--stream-bytes", "--line-gap", "--hangup-after-lines"};
+    static const char* const valueOptions[] = {"--link",         "--record",
+                                               "--answer",       "--delay",
+                                               "--id",           "--stream",
+                                               "--stream-bytes", "--stream-write-bytes",
+                                               "--line-gap",     "--hangup-after-lines"};
     return std::find(std::begin(valueOptions), std::end(valueOptions), option) !=
            std::end(valueOptions);
 }
@@ -198,6 +203,8 @@ void ApplyValueOption(Options& options, const std::string& option, const std::st
         options.streamRate = ParseNumber(option, value, 0);
     } else if (option == "--stream-bytes") {
         options.streamLimit = ParseNumber(option, value, 0);
+    } else if (option == "--stream-write-bytes") {
+        options.writeBytes = ParseNumber(option, value, 1);
     } else if (option == "--line-gap") {
         options.lineGap = Milliseconds(ParseNumber(option, value, 1));
     } else {
@@ -399,6 +406,18 @@ void AppendStream(const Options& options, State& state, long long count) {
     }
 }
 
+// A device that writes a few bytes at a time (a UART's FIFO, one byte per interrupt) must
+// wake as often as its rate needs, not every StreamTick: the next write is due when the
+// credit covers it. Rounded up, so a wake never finds the write not yet due.
+Clock::duration StreamWait(const Options& options, const State& state) {
+    if (options.writeBytes == 0) {
+        return StreamTick;
+    }
+    const std::int64_t missing = options.writeBytes * 1000000 - state.streamCreditMicros;
+    return std::chrono::microseconds(
+        std::max<std::int64_t>(0, (missing + options.streamRate - 1) / options.streamRate));
+}
+
 // Paces by credit earned since the last tick, so the rate holds however late a tick runs.
 void ServiceStream(const Options& options, State& state, TimePoint now) {
     if (!StreamActive(options, state) || state.output.size() >= StreamChunk || state.hangingUp) {
@@ -408,7 +427,7 @@ void ServiceStream(const Options& options, State& state, TimePoint now) {
         AppendStream(options, state, static_cast<long long>(StreamChunk));
         return;
     }
-    if (now < state.streamLastTick + StreamTick) {
+    if (now < state.streamLastTick + StreamWait(options, state)) {
         return;
     }
     const auto elapsed = std::min(now - state.streamLastTick, Clock::duration(StreamMaxBacklog));
@@ -429,11 +448,14 @@ bool ReadyToVanish(const State& state, TimePoint now) {
            ioctl(state.slave, FIONREAD, &unread) == 0 && unread == 0;
 }
 
-void FlushOutput(State& state) {
+void FlushOutput(const Options& options, State& state) {
     std::size_t sent = 0;
     while (sent < state.output.size() && !state.masterPaused) {
-        const ssize_t written =
-            write(state.master, state.output.data() + sent, state.output.size() - sent);
+        std::size_t count = state.output.size() - sent;
+        if (options.writeBytes > 0) {
+            count = std::min(count, static_cast<std::size_t>(options.writeBytes));
+        }
+        const ssize_t written = write(state.master, state.output.data() + sent, count);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -445,17 +467,19 @@ void FlushOutput(State& state) {
     state.output.erase(0, sent);
 }
 
-int MillisecondsUntil(TimePoint deadline, TimePoint now) {
-    if (deadline <= now) {
-        return 0;
-    }
-    // Rounded up so poll never wakes just before a deadline and goes round for nothing.
-    const auto wait = std::chrono::ceil<Milliseconds>(deadline - now);
-    return static_cast<int>(std::min<Milliseconds::rep>(wait.count(), 60000));
+// ppoll takes the wait to the nanosecond, which a stream paced below a millisecond needs:
+// poll's whole milliseconds would round a 1.04 ms wait up to 2 and send the bytes in pairs.
+timespec WaitUntil(TimePoint deadline, TimePoint now) {
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::min<Clock::duration>(
+            std::max<Clock::duration>(deadline - now, {}), std::chrono::seconds(60)));
+    return {static_cast<time_t>(wait.count() / 1000000000),
+            static_cast<long>(wait.count() % 1000000000)};
 }
 
-// Returns -1 (wait for ever) when nothing is scheduled, which keeps an idle device idle.
-int PollTimeout(const Options& options, const State& state, TimePoint now) {
+// Returns nullptr (wait for ever) when nothing is scheduled, which keeps an idle device idle.
+const timespec* PollTimeout(const Options& options, const State& state, TimePoint now,
+                            timespec* wait) {
     TimePoint next = TimePoint::max();
     if (!state.pendingLine.empty()) {
         next = std::min(next, state.lastReceived + options.lineGap);
@@ -469,9 +493,15 @@ int PollTimeout(const Options& options, const State& state, TimePoint now) {
     if (state.hangingUp) {
         next = std::min(next, now + StreamTick);
     } else if (StreamActive(options, state) && state.output.empty()) {
-        next = std::min(next, options.streamRate == 0 ? now : state.streamLastTick + StreamTick);
+        next = std::min(next, options.streamRate == 0
+                                  ? now
+                                  : state.streamLastTick + StreamWait(options, state));
     }
-    return next == TimePoint::max() ? -1 : MillisecondsUntil(next, now);
+    if (next == TimePoint::max()) {
+        return nullptr;
+    }
+    *wait = WaitUntil(next, now);
+    return wait;
 }
 
 bool SignalReceived(const pollfd& signalFd) {
@@ -498,7 +528,7 @@ void Run(const Options& options, State& state) {
     state.streamLastTick = Clock::now();
     for (;;) {
         ServiceStream(options, state, Clock::now());
-        FlushOutput(state);
+        FlushOutput(options, state);
         const TimePoint now = Clock::now();
         if (state.hangingUp && ReadyToVanish(state, now)) {
             return;
@@ -509,8 +539,9 @@ void Run(const Options& options, State& state) {
         } else if (!state.output.empty()) {
             fds[1].events |= POLLOUT;
         }
-        if (poll(fds, 2, PollTimeout(options, state, now)) < 0 && errno != EINTR) {
-            FailErrno("poll");
+        timespec wait{};
+        if (ppoll(fds, 2, PollTimeout(options, state, now, &wait), nullptr) < 0 && errno != EINTR) {
+            FailErrno("ppoll");
         }
         if (SignalReceived(fds[0])) {
             return;
