@@ -23,6 +23,13 @@
 
 namespace {
 
+// At 9600 baud a talking device delivers about one byte a millisecond. Waking for each costs
+// two system calls a byte; gathering for this long after a read that emptied the queue takes
+// them about ten at a time. The price: silence is counted from the last read that found
+// bytes, which may be up to this much after the last byte came, so a pause of 50 to 60 ms may
+// or may not end a chunk. The device's characters come far closer, its pauses far longer.
+constexpr unsigned ReadGatherMilliseconds = 10;
+
 int Descriptor(SerialHandle handle) {
     return static_cast<int>(handle);
 }
@@ -207,13 +214,19 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     if (handle != InvalidPortHandle) {
         const int fd = Descriptor(handle);
         const long long started = MonotonicMilliseconds();
+        // Silence is counted from the last look that found bytes.
+        long long lastData = started;
         // Whatever is queued is taken in one call: those bytes all arrived before we looked, so
         // the chunk's 50 ms rule cannot tell the difference. A read that got less than it asked
-        // for emptied the queue, so the next bytes are waited for rather than read for.
+        // for emptied the queue, so the next bytes are gathered for a moment, then read or
+        // waited for.
         bool mayBeQueued = true;
         while (count + 1 < capacity) {
-            if (!mayBeQueued && !WaitFor(fd, POLLIN, PortTimeoutMilliseconds)) {
-                break;
+            if (!mayBeQueued) {
+                const long long left = lastData + PortTimeoutMilliseconds - MonotonicMilliseconds();
+                if (left <= 0 || !WaitFor(fd, POLLIN, static_cast<int>(left))) {
+                    break;
+                }
             }
             const std::size_t wanted = capacity - 1 - count;
             const ssize_t got = ReadRetrying(fd, buffer + count, wanted);
@@ -229,11 +242,15 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
                 break;
             }
             count += static_cast<std::size_t>(got);
-            mayBeQueued = static_cast<std::size_t>(got) == wanted;
-            if (MonotonicMilliseconds() - started >= static_cast<long long>(budgetMilliseconds)) {
+            lastData = MonotonicMilliseconds();
+            if (lastData - started >= static_cast<long long>(budgetMilliseconds)) {
                 outOfTime = true;
                 break;
             }
+            if (static_cast<std::size_t>(got) < wanted) {
+                SleepMilliseconds(ReadGatherMilliseconds);
+            }
+            mayBeQueued = true;
         }
     }
     if (capacity > 0) {
