@@ -84,8 +84,8 @@ class EndToEndTest : public testing::Test {
 
 TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
     const struct {
-        const char* device; // the simulated device's options; it is linked as port 1
-        const char* arguments;
+        const char* device;    // the simulated device's options; it is linked as port 1
+        const char* arguments; // varnoth-upload's; P stands for the program file
         int exitStatus;
         const char* received; // as Sent names the pieces
         const char* out;
@@ -116,12 +116,12 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
          ": permission denied; sudo usermod -aG dialout $USER, then log out and in again", 0, true},
     };
     for (const auto& run : runs) {
-        SCOPED_TRACE(std::string(run.device) + " | " + run.arguments);
+        SCOPED_TRACE(testing::Message() << run.device << " | " << run.arguments << " | signal "
+                                        << run.signal << (run.asNobody ? " | as nobody" : ""));
         std::istringstream options(run.device), arguments(run.arguments);
         SimulatedDevice device(ports_.Entry(1), record_,
                                {std::istream_iterator<std::string>(options), {}});
         ASSERT_TRUE(device.Ready());
-        // As a script runs it; the word P stands for the program file.
         std::vector<std::string> words = {VARNOTH_UPLOAD_PATH};
         // A serial device as Debian has it, for the dialout group, and a user not in it.
         const group* dialout = getgrnam("dialout");
