@@ -1,107 +1,244 @@
-// The terminal core over the real POSIX serial link, talking to the simulated device.
+// The terminal core and varnoth-upload over the real POSIX link with the simulated device: what
+// a user and the device see, and the faults a terminal left running meets.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <grp.h>
+#include <sys/stat.h>
 
-#include "tests/end_to_end_fixture.h"
+#include <chrono>
+#include <ctime>
+#include <iterator>
+
+#include "core/input_line_commands.h"
+#include "core/pane.h"
+#include "core/poll_cycle.h"
+#include "core/terminal_session.h"
+#include "tests/fakes/fake_pane.h"
+#include "tests/simulated_device.h"
 
 namespace {
 
-TEST_F(EndToEndTest, ATypedLineReachesTheDeviceAndItsAnswerShows) {
-    SimulatedDevice device(ports_.Entry(1), record_);
-    ASSERT_TRUE(device.Ready());
-    Type("open 1");
-    EXPECT_EQ(FakePane.output, "connected to port 1\n");
-    Type("id");
-    EXPECT_TRUE(TickUntilPaneHas("TELK7 simulated device\r\n\r\n"));
-    Type("hello");
-    EXPECT_TRUE(TickUntilPaneHas("+\r\n"));
-    EXPECT_EQ(ReadWholeFile(record_), "id\nhello\n");
-}
+const std::string ProgramText =
+    "0\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n" + std::string(1500, 'L') + "\r\n";
+constexpr const char* WholeProgram = "0123456789ab";
 
-TEST_F(EndToEndTest, RpUploadsTheProgramLineByLine) {
-    SimulatedDevice device(ports_.Entry(1), record_);
-    ASSERT_TRUE(device.Ready());
-    std::string program;
-    for (int line = 1; line <= 40; ++line) {
-        program += "10 PRINT \"line " + std::to_string(line) + "\"\r\n";
+// What the device receives of ProgramText, by pieces: 0 to 9 its short lines, a and b the long
+// one's two (1,023 bytes, the most a line carries, and the rest); i the detection probe.
+std::string Sent(const std::string& pieces) {
+    std::string bytes;
+    for (const char piece : pieces) {
+        bytes += piece == 'a'   ? std::string(1023, 'L')
+                 : piece == 'b' ? std::string(477, 'L') + "\n"
+                 : piece == 'i' ? std::string("id\n")
+                                : std::string(1, piece) + "\n";
     }
-    program += std::string(1500, 'L') + "\r\nlast line without end";
-    ProgramFile(program);
-    Type("open 1");
-    Type("rp!");
-    TickUntilUploadEnds();
-    EXPECT_FALSE(TerminalSession.Uploading);
-    std::string expected;
-    for (int line = 1; line <= 40; ++line) {
-        expected += "10 PRINT \"line " + std::to_string(line) + "\"\n";
+    return bytes;
+}
+
+bool PaneHas(const char* text) {
+    return FakePane.output.find(text) != std::string::npos;
+}
+
+class EndToEndTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ResetFakePane();
+        TerminalSession = TerminalSessionRecord{};
+        WriteProgram(ProgramText);
     }
-    expected += std::string(1500, 'L') + "\nlast line without end";
-    EXPECT_EQ(ReadWholeFile(record_), expected);
-    // 42 lines, one of them in two pieces: 43 answers; the last one ends the upload, so its
-    // chunk ends a line.
-    EXPECT_EQ(FakePane.output, "connected to port 1\n" + std::string(43, '+') + "\r\n");
+    void TearDown() override {
+        if (TerminalSession.PortHandle != InvalidPortHandle) {
+            ClosePort(TerminalSession.PortHandle);
+        }
+    }
+
+    bool Type(const std::string& line) {
+        FakePane.input = line;
+        return ExecuteInputLine(false);
+    }
+    // Each tick with a port open waits out the device's silence, so budgets count ticks.
+    template <typename Done> bool TickUntil(Done done, int ticks = 2000) {
+        for (int i = 0; i < ticks && !done(); ++i) {
+            PollTick();
+        }
+        return done();
+    }
+    void WriteProgram(const std::string& contents) {
+        std::ofstream(program_, std::ios::binary) << contents;
+        SetUploadPath(program_.c_str());
+    }
+    // What the device received, once it holds `size` bytes: it records in its own time.
+    std::string Record(std::size_t size = 0) const {
+        std::string record = ReadWholeFile(record_);
+        for (int wait = 0; wait < 500 && record.size() < size; ++wait) {
+            usleep(10000);
+            record = ReadWholeFile(record_);
+        }
+        return record;
+    }
+
+    PortsDirectory ports_;
+    const std::string record_ = ports_.Path() + "/received.bin";
+    const std::string program_ = ports_.Path() + "/program.txt";
+};
+
+TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
+    const struct {
+        const char* device;    // the simulated device's options; it is linked as port 1
+        const char* arguments; // varnoth-upload's; P stands for the program file
+        int exitStatus;
+        const char* received; // as Sent names the pieces
+        const char* out;
+        const char* err; // a part of standard error; "" when it is to be empty
+        int signal = 0;  // sent once the first line is out
+        bool asNobody = false;
+    } runs[] = {
+        {"", "--port 1 P", 0, WholeProgram, "++++++++++++\n", "went out to its end: 12 lines"},
+        {"", "--quiet P", 0, "i0123456789ab", "++++++++++++\n", ""},
+        // x and ? send the line again, - releases the next one as + does.
+        {"--answer seq:+x-?*", "--port 1 P", 1, "01122", "+x-?*\n",
+         "ended the upload with '*' at line 3 of 12"},
+        {"--answer none", "--port 1 P", 3, "00000", "",
+         "gave up at line 1 of 12: the device did not answer"},
+        {"--answer garbage", "--port 1 P", 3, "00000", "?????\n",
+         "gave up at line 1 of 12: the device answered it wrongly"},
+        {"", "--port 2 P", 4, "", "", "failed to connect to port 2"},
+        {"", "--port 1 /nonexistent/p.txt", 5, "", "",
+         "cannot read the program file /nonexistent/p.txt"},
+        {"", "--port 25 P", 2, "", "", "usage:"},
+        {"", "--port 1", 2, "", "", "usage:"},
+        // A silent device would have made it give up (3) had the signal not stopped it.
+        {"--answer none", "--port 1 P", 130, "0", "",
+         "interrupted at line 1 of 12; the port is closed", SIGINT},
+        {"--answer none", "--port 1 P", 130, "0", "",
+         "interrupted at line 1 of 12; the port is closed", SIGTERM},
+        {"", "--port 1 P", 4, "", "",
+         ": permission denied; sudo usermod -aG dialout $USER, then log out and in again", 0, true},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(testing::Message() << run.device << " | " << run.arguments << " | signal "
+                                        << run.signal << (run.asNobody ? " | as nobody" : ""));
+        std::istringstream options(run.device), arguments(run.arguments);
+        SimulatedDevice device(ports_.Entry(1), record_,
+                               {std::istream_iterator<std::string>(options), {}});
+        ASSERT_TRUE(device.Ready());
+        std::vector<std::string> words = {VARNOTH_UPLOAD_PATH};
+        // A serial device as Debian has it, for the dialout group, and a user not in it.
+        const group* dialout = getgrnam("dialout");
+        if (run.asNobody && (geteuid() != 0 || dialout == nullptr)) {
+            continue; // it takes root to become nobody
+        } else if (run.asNobody) {
+            ASSERT_TRUE(!chown(device.Pty().c_str(), 0, dialout->gr_gid) &&
+                        !chmod(device.Pty().c_str(), 0660) && !chmod(ports_.Path().c_str(), 0755));
+            words = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                     words[0]};
+        }
+        for (std::string word; arguments >> word;) {
+            words.push_back(word == "P" ? program_ : word);
+        }
+        const pid_t upload = Spawn(words, record_ + ".out", record_ + ".err");
+        if (run.signal != 0 && Record(2) == Sent("0")) {
+            kill(upload, run.signal);
+        }
+        int status = 0;
+        waitpid(upload, &status, 0);
+        // The device still holds its side, so a flag left set would outlive the program.
+        EXPECT_FALSE(ExclusiveFlagSet(ports_.Entry(1)));
+        device.Stop();
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, run.exitStatus);
+        EXPECT_EQ(Record(), Sent(run.received));
+        EXPECT_EQ(ReadWholeFile(record_ + ".out"), run.out);
+        const std::string errors = ReadWholeFile(record_ + ".err");
+        EXPECT_TRUE(run.err[0] == '\0' ? errors.empty() : errors.find(run.err) != std::string::npos)
+            << errors;
+    }
 }
 
-TEST_F(EndToEndTest, BadAnswersAndSilenceRepeatTheLine) {
-    SimulatedDevice device(ports_.Entry(2), record_, {"--answer", "seq:+x-?*"});
-    ASSERT_TRUE(device.Ready());
-    ProgramFile("one\ntwo\nthree\nfour\n");
-    Type("open 2");
-    Type("rp!");
-    TickUntilUploadEnds();
-    // one +, two x (again), two -, three ? (again), three * (end).
-    EXPECT_EQ(ReadWholeFile(record_), "one\ntwo\ntwo\nthree\nthree\n");
-
-    SimulatedDevice silent(ports_.Entry(3), record_ + ".silent", {"--answer", "none"});
-    ASSERT_TRUE(silent.Ready());
-    Type("open 3");
-    Type("rp!");
-    TickUntilUploadEnds();
-    EXPECT_FALSE(TerminalSession.Uploading);
-    EXPECT_EQ(ReadWholeFile(record_ + ".silent"), "one\none\none\none\none\n");
-}
-
-TEST_F(EndToEndTest, DetectionFindsTheDeviceAmongMissingAndSilentPorts) {
-    SimulatedDevice mute(ports_.Entry(3), record_ + ".mute", {"--id", "none"});
-    SimulatedDevice device(ports_.Entry(6), record_);
+TEST_F(EndToEndTest, DetectionFindsTheDeviceThenATypedLineAndAnUploadReachIt) {
+    SimulatedDevice mute(ports_.Entry(0), record_ + ".mute", {"--id", "none"});
     ASSERT_TRUE(mute.Ready());
-    ASSERT_TRUE(device.Ready());
-    Type("open 0");
-    EXPECT_EQ(FakePane.output, "");
-    ASSERT_NE(TerminalSession.PortHandle, InvalidPortHandle);
-    EXPECT_EQ(ReadWholeFile(record_ + ".mute"), "id\n");
-    Type("ping");
-    EXPECT_TRUE(TickUntilPaneHas("+\r\n"));
-    EXPECT_EQ(ReadWholeFile(record_), "id\nping\n") << "the detected port stays the open one";
-}
-
-TEST_F(EndToEndTest, DetectionWithoutADeviceSaysSo) {
-    SimulatedDevice mute(ports_.Entry(4), record_, {"--id", "none"});
-    ASSERT_TRUE(mute.Ready());
+    Type("hello"); // without a port, lines and ticks go nowhere
+    PollTick();
     Type("open 0");
     EXPECT_EQ(FakePane.output, "failed to connect to port 0\n");
-    EXPECT_EQ(TerminalSession.PortHandle, InvalidPortHandle);
-    // The probed port was closed, so it can be opened again at once.
-    Type("open 4");
-    EXPECT_EQ(FakePane.output, "failed to connect to port 0\nconnected to port 4\n");
+    SimulatedDevice device(ports_.Entry(6), record_);
+    ASSERT_TRUE(device.Ready());
+    FakePane.output.clear();
+    Type("open 0");
+    Type("id");
+    EXPECT_TRUE(TickUntil([] { return PaneHas("TELK7 simulated device\r\n\r\n"); }));
+    Type("hello");
+    EXPECT_TRUE(TickUntil([] { return PaneHas("+\r\n"); }));
+    EXPECT_EQ(FakePane.output, "TELK7 simulated device\r\n\r\n+\r\n") << "detection is silent";
+    FakePane.output.clear();
+    Type("rp!");
+    EXPECT_TRUE(TickUntil([] { return !TerminalSession.Uploading; }));
+    EXPECT_EQ(Record(), "id\nid\nhello\n" + Sent(WholeProgram));
+    // One answer a line; the last one ends the upload, so its chunk ends a line.
+    EXPECT_EQ(FakePane.output, std::string(12, '+') + "\r\n");
+    EXPECT_EQ(ReadWholeFile(record_ + ".mute"), "id\nid\n") << "each probe closes its port";
 }
 
-TEST_F(EndToEndTest, ADeviceTalkingWithoutPauseShowsAsItComesAndTypedLinesStillGoOut) {
-    // Numbered lines at 960 bytes a second, as fast as 9600 baud goes, for about 20 s: one
-    // chunk, since the line is never quiet for 50 ms.
-    SimulatedDevice device(ports_.Entry(1), record_,
-                           {"--stream", "960", "--stream-bytes", "20000"});
+TEST_F(EndToEndTest, ADeviceThatVanishesMidUploadCostsNoCpuAndTheNextOpenWorks) {
+    {
+        SimulatedDevice device(ports_.Entry(1), record_, {"--hangup-after-lines", "2"});
+        ASSERT_TRUE(device.Ready());
+        Type("open 1");
+        Type("rp!");
+        // A link spinning or blocking on the vanished device would spend 50 ms a tick.
+        const std::clock_t before = std::clock();
+        TickUntil([] { return false; }, 400);
+        EXPECT_LT(std::clock() - before, 2 * CLOCKS_PER_SEC);
+        EXPECT_FALSE(TerminalSession.Uploading);
+        // The device answered two lines and went; it may or may not have taken the third.
+        EXPECT_TRUE(Record() == Sent("01") || Record() == Sent("012")) << Record();
+    }
+    SimulatedDevice device(ports_.Entry(1), record_);
+    ASSERT_TRUE(device.Ready());
+    FakePane.output.clear();
+    Type("open 1");
+    EXPECT_EQ(FakePane.output, "connected to port 1\n");
+    Type("hello");
+    EXPECT_TRUE(TickUntil([] { return PaneHas("+\r\n"); }));
+}
+
+TEST_F(EndToEndTest, AProgramFileCutShortDuringTheUploadEndsIt) {
+    // Longer than what the C library reads ahead, so that the cut is felt. It need not be
+    // seen: what is sent is the file as it was, in order, and the upload ends.
+    std::string program;
+    for (char line = '0'; line < '0' + 30; ++line) {
+        program += std::string(199, line) + "\n";
+    }
+    WriteProgram(program);
+    SimulatedDevice device(ports_.Entry(1), record_);
     ASSERT_TRUE(device.Ready());
     Type("open 1");
-    const std::string lastLine = "stream 000488";
-    EXPECT_TRUE(TickUntilPaneHas("stream 000002", 30)) << "the stream shows while it lasts";
+    Type("rp!");
+    TickUntil([this] { return Record().size() >= 2 * 200; });
+    ASSERT_EQ(truncate(program_.c_str(), 0), 0);
+    EXPECT_TRUE(TickUntil([] { return !TerminalSession.Uploading; }));
+    const std::string sent = Record();
+    EXPECT_GE(sent.size(), 2 * 200u);
+    EXPECT_EQ(program.compare(0, sent.size(), sent), 0) << sent;
+}
+
+TEST_F(EndToEndTest, ADeviceThatNeverPausesShowsAsItSendsTypedLinesGoOutAndThePaneIsBounded) {
+    // VARNOTH_FLOOD_SECONDS sets how long; the default fills the pane to its limit many times.
+    const char* configured = std::getenv("VARNOTH_FLOOD_SECONDS");
+    const auto end = std::chrono::steady_clock::now() +
+                     std::chrono::seconds(configured != nullptr ? std::atoi(configured) : 60);
+    // The line is never quiet for 50 ms, so all of it is one chunk.
+    SimulatedDevice device(ports_.Entry(1), record_, {"--stream", "0"});
+    ASSERT_TRUE(device.Ready());
+    Type("open 1");
+    EXPECT_TRUE(TickUntil([] { return PaneHas("stream 000002"); }, 30)) << "it shows as it comes";
     Type("hello");
-    for (int tick = 0; tick < 5; ++tick) {
+    while (std::chrono::steady_clock::now() < end) {
         PollTick();
+        ASSERT_LE(FakePane.output.size(), OutputPaneLimit);
     }
-    EXPECT_EQ(ReadWholeFile(record_), "hello\n") << "the typed line went out during the stream";
-    EXPECT_EQ(FakePane.output.find(lastLine), std::string::npos) << "the stream is still going";
+    EXPECT_EQ(Record(), "hello\n") << "the typed line went out during the stream";
+    EXPECT_NE(FakePane.output.find("stream "), std::string::npos) << "the newest text shows";
 }
 
 } // namespace

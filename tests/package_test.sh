@@ -2,7 +2,7 @@
 # The Debian package as a user gets it: made by tools/make-packages.sh, unpacked into a
 # throwaway root with dpkg -x (installing it for real would change this machine). Checks the
 # files a desktop needs, that the dependencies name Qt and its platform plugins and that apt
-# can satisfy them, and that the installed program answers its options.
+# can satisfy them, and that the installed programs answer their options.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,19 +12,14 @@ tools/make-packages.sh deb
 deb=$(echo build/packages/varnoth-terminal_*.deb)
 root=$(mktemp -d /tmp/varnoth_package_XXXXXX)
 trap 'rm -rf "$root"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 dpkg -x "$deb" "$root"
-program=$root/usr/bin/varnoth-terminal
-[ -x "$program" ] || fail "no program in /usr/bin"
 desktop-file-validate "$root/usr/share/applications/varnoth-terminal.desktop" ||
   fail "the desktop entry is not valid"
 for size in 16 24 32 48 64 128 256; do
-  icon=$root/usr/share/icons/hicolor/${size}x$size/apps/varnoth-terminal.png
-  file "$icon" | grep -q "PNG image data, $size x $size" || fail "no $size px icon"
+  file "$root/usr/share/icons/hicolor/${size}x$size/apps/varnoth-terminal.png" |
+    grep -q "PNG image data, $size x $size" || fail "no $size px icon"
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -33,9 +28,10 @@ for package in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 qt6-qpa-pl
 done
 apt-get install --simulate "$PWD/$deb" >/dev/null || fail "apt cannot satisfy: $depends"
 
-version=$(dpkg-deb -f "$deb" Version)
-[ "$("$program" --version)" = "varnoth-terminal $version" ] || fail "--version"
-[ "$("$root/usr/bin/varnoth-upload" --version)" = "varnoth-upload $version" ] ||
-  fail "varnoth-upload --version"
-tests/qt/program_options_test.sh "$program"
+# Each program in /usr/bin answers with the package's version.
+for program in varnoth-terminal varnoth-upload; do
+  [ "$("$root/usr/bin/$program" --version)" = "$program $(dpkg-deb -f "$deb" Version)" ] ||
+    fail "$program --version"
+done
+tests/qt/program_options_test.sh "$root/usr/bin/varnoth-terminal"
 echo "PASS: $deb"

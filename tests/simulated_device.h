@@ -1,13 +1,16 @@
-// Runs the project's simulated device as a child process, linked as a numbered port in a
-// throwaway ports directory, for end-to-end tests over the real POSIX serial link.
+// The fixture of every test over the real POSIX link: a pseudo-terminal on which the test plays
+// the device, a throwaway ports directory that is also the device root (so that no port of the
+// machine is opened), and the simulated device, run as a child process and linked there.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,30 +18,65 @@
 
 #include "serial/port_names_posix.h"
 
-// A ports directory of its own, named by the environment for as long as it lives.
+// The port is the slave side; the test is the device on the master side, and sees the settings.
+class PseudoTerminal {
+  public:
+    PseudoTerminal() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+            slavePath_ = ptsname(master_);
+        }
+    }
+    ~PseudoTerminal() { HangUp(); }
+
+    int Master() const { return master_; }
+    const std::string& SlavePath() const { return slavePath_; }
+    // A few kilobytes at most, which the pseudo-terminal takes in one write.
+    bool Send(const std::string& bytes) const {
+        return write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // What arrives until `count` bytes are in or nothing comes for a second.
+    std::string Receive(std::size_t count) const {
+        std::string bytes;
+        char buffer[4096];
+        pollfd entry{master_, POLLIN, 0};
+        ssize_t got = 0;
+        while (bytes.size() < count && poll(&entry, 1, 1000) > 0 &&
+               (got = read(master_, buffer, sizeof buffer)) > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        }
+        return bytes;
+    }
+    // The device goes away, as when a USB adapter is pulled.
+    void HangUp() {
+        close(master_);
+        master_ = -1;
+    }
+
+  private:
+    int master_ = -1;
+    std::string slavePath_;
+};
+
 class PortsDirectory {
   public:
     PortsDirectory() {
-        char pattern[] = "/tmp/varnoth_e2e_XXXXXX";
-        if (mkdtemp(pattern) != nullptr) {
-            path_ = pattern;
-        }
+        char pattern[] = "/tmp/varnoth_ports_XXXXXX";
+        path_ = mkdtemp(pattern) != nullptr ? pattern : "/nonexistent";
         setenv(PortsDirectoryVariable, path_.c_str(), 1);
+        setenv(DeviceRootVariable, path_.c_str(), 1);
     }
     ~PortsDirectory() {
         unsetenv(PortsDirectoryVariable);
+        unsetenv(DeviceRootVariable);
         std::system(("rm -rf '" + path_ + "'").c_str());
     }
-    PortsDirectory(const PortsDirectory&) = delete;
-    PortsDirectory& operator=(const PortsDirectory&) = delete;
 
     const std::string& Path() const { return path_; }
     std::string Entry(int number) const { return path_ + "/com" + std::to_string(number); }
-    // Makes every number below `limit` name a missing device, so nothing outside the test
-    // (an adapter or a built-in port of the machine) is ever opened.
+    // Makes every number below `limit` an entry pointing nowhere: a missing device.
     void ClaimAllAsMissing(int limit) const {
         for (int number = 0; number < limit; ++number) {
-            unlink(Entry(number).c_str());
             symlink("/nonexistent/device", Entry(number).c_str());
         }
     }
@@ -47,68 +85,74 @@ class PortsDirectory {
     std::string path_;
 };
 
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ostringstream contents;
+    contents << std::ifstream(path, std::ios::binary).rdbuf();
+    return contents.str();
+}
+
+// Runs `words` as a child process, its standard output (and error) going into the files.
+inline pid_t Spawn(std::vector<std::string> words, const std::string& out,
+                   const std::string& err = "") {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        if (!err.empty()) {
+            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+        }
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(&word[0]);
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 class SimulatedDevice {
   public:
-    // Starts the device linked as `link` with extra command-line options.
     SimulatedDevice(const std::string& link, const std::string& record,
                     const std::vector<std::string>& options = {}) {
-        unlink(link.c_str());
         std::vector<std::string> words = {VARNOTH_SIMDEVICE_PATH, "--link", link, "--record",
                                           record};
         words.insert(words.end(), options.begin(), options.end());
-        int output[2];
-        if (pipe(output) != 0) {
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(output[1], STDOUT_FILENO);
-            close(output[0]);
-            close(output[1]);
-            std::vector<char*> argv;
-            for (std::string& word : words) {
-                argv.push_back(&word[0]);
+        unlink(link.c_str());
+        unlink((record + ".said").c_str());
+        pid_ = Spawn(words, record + ".said");
+        // It says "ready <pty>" once the link is in place.
+        for (int wait = 0; wait < 500 && pty_.empty(); ++wait) {
+            usleep(10000);
+            const std::string said = ReadWholeFile(record + ".said");
+            if (said.rfind("ready ", 0) == 0 && said.back() == '\n') {
+                pty_ = said.substr(6, said.size() - 7);
             }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
         }
-        close(output[1]);
-        // The device says "ready <pty>" once the link is in place.
-        std::string line;
-        char byte;
-        while (read(output[0], &byte, 1) == 1 && byte != '\n') {
-            line += byte;
-        }
-        close(output[0]);
-        ready_ = line.rfind("ready ", 0) == 0;
     }
     ~SimulatedDevice() { Stop(); }
-    SimulatedDevice(const SimulatedDevice&) = delete;
-    SimulatedDevice& operator=(const SimulatedDevice&) = delete;
-
-    bool Ready() const { return ready_; }
-
-    // Ends the device as SIGTERM does and returns its exit status (-1 if already gone).
-    int Stop() {
-        if (pid_ <= 0) {
-            return -1;
+    bool Ready() const { return !pty_.empty(); }
+    const std::string& Pty() const { return pty_; }
+    void Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
         }
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
         pid_ = -1;
-        return status;
     }
 
   private:
     pid_t pid_ = -1;
-    bool ready_ = false;
+    std::string pty_;
 };
 
-inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
+// Whether the device's exclusive flag (TIOCEXCL) is set: it keeps out all but root, so it is asked.
+inline bool ExclusiveFlagSet(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int exclusive = fd < 0;
+    if (fd >= 0) {
+        ioctl(fd, TIOCGEXCL, &exclusive);
+        close(fd);
+    }
+    return exclusive != 0;
 }
