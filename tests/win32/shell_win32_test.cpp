@@ -13,23 +13,17 @@
 
 namespace {
 
-// The windows are made once, as the program makes them; each test starts from an empty pane.
+// The windows are made once, as the program makes them.
 class Win32WindowTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(RegisterMainClass(GetModuleHandleA(nullptr)));
         CreateMainWindows(GetModuleHandleA(nullptr));
     }
-    void SetUp() override { ClearOutput(); }
-    static std::string Pane() {
-        std::string text(OutputPaneLimit + 1, '\0');
-        text.resize(GetWindowTextA(OutputPaneHandle(), &text[0], static_cast<int>(text.size())));
-        return text;
-    }
 };
 
-// The test program carries the program's resource script, so the class finds its icon.
 TEST_F(Win32WindowTest, TheWindowsHaveTheirStylesAndThePanesFollowTheSize) {
+    // The test program carries the program's resource script, so the class finds its icon.
     WNDCLASSA registered{};
     GetClassInfoA(GetModuleHandleA(nullptr), MainWindowClassName, &registered);
     EXPECT_NE(registered.hIcon, nullptr);
@@ -64,16 +58,9 @@ TEST_F(Win32WindowTest, TheWindowsHaveTheirStylesAndThePanesFollowTheSize) {
     }
 }
 
-TEST_F(Win32WindowTest, AppendsLandAtTheEndWhateverTheUserSelected) {
-    AppendOutput("connected to port 3\n");
-    SendMessageA(OutputPaneHandle(), EM_SETSEL, 0, 5);
-    AppendOutput("+\r\n");
-    EXPECT_EQ(Pane(), "connected to port 3\n+\r\n");
-    EXPECT_EQ(PaneLength(), Pane().size());
-}
-
 // The control must hold the pane's whole limit: a lower one would cut text the core believes
-// it has shown. Past the limit the oldest whole lines make room.
+// it has shown. Past the limit the oldest whole lines make room, and the new text goes at the
+// end, wherever erasing them left the caret.
 TEST_F(Win32WindowTest, AFullPaneGivesUpItsOldestWholeLines) {
     std::string lines; // numbered, 100 characters with the CR LF
     for (int line = 1000000; lines.size() < OutputPaneLimit; ++line) {
@@ -86,26 +73,26 @@ TEST_F(Win32WindowTest, AFullPaneGivesUpItsOldestWholeLines) {
     ASSERT_LE(kept, lines.size());
     EXPECT_GE(kept, OutputPaneLimit - OutputPaneTrimBlock - OutputPaneLineSearch);
     EXPECT_EQ(lines[lines.size() - kept - 1], '\n') << "the cut falls at a line end";
-    EXPECT_TRUE(Pane() == lines.substr(lines.size() - kept) + "newest") << "the newest stays";
-}
-
-std::string PathTakenFrom(const std::string& rest) {
-    TerminalSession = TerminalSessionRecord{};
-    TakeUploadPath(rest.c_str());
-    return TerminalSession.UploadPath;
+    std::string pane(OutputPaneLimit + 1, '\0');
+    pane.resize(GetWindowTextA(OutputPaneHandle(), &pane[0], static_cast<int>(pane.size())));
+    EXPECT_TRUE(pane == lines.substr(lines.size() - kept) + "newest") << "the newest stays";
 }
 
 // Windows puts a path with blanks in quotation marks, and a path cannot contain them: one pair
-// around the whole rest goes and does not count against the limit; other marks stay.
+// around the whole rest goes and does not count against the limit; other marks stay. (The
+// driver starts the program with a quoted and an unquoted path.)
 TEST(UploadPathTest, OnePairOfQuotationMarksAroundTheWholeRestGoes) {
     const std::string longest(UploadPathCapacity - 1, 'p');
-    EXPECT_EQ(PathTakenFrom("\"C:\\My Programs\\blink.txt\""), "C:\\My Programs\\blink.txt");
-    EXPECT_EQ(PathTakenFrom("\"" + longest + "\""), longest);
-    for (const char* rest : {"C:\\My Programs\\blink.txt", "\"", "\"a b.txt\" ", "\"a\" \"b\""}) {
-        EXPECT_EQ(PathTakenFrom(rest), rest);
+    const std::string cases[][2] = {{"\"" + longest + "\"", longest},
+                                    {"\"" + longest + "p\"", ""},
+                                    {"\"a\" \"b\"", "\"a\" \"b\""},
+                                    {"\"a\" ", "\"a\" "},
+                                    {"\"", "\""}};
+    for (const auto& [rest, path] : cases) {
+        TerminalSession = TerminalSessionRecord{};
+        TakeUploadPath(rest.c_str());
+        EXPECT_EQ(TerminalSession.UploadPath, path) << "the command-line rest " << rest;
     }
-    EXPECT_EQ(PathTakenFrom("\"" + longest + "p\""), "") << "a path that does not fit is refused";
-    EXPECT_EQ(PathTakenFrom(longest + "p"), "") << "a path that does not fit is refused";
 }
 
 } // namespace
