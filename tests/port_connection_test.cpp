@@ -1,155 +1,97 @@
-#include "tests/core_fixture.h"
+// "open n": the number as the device tools read it, and detection ("open 0").
+#include <gtest/gtest.h>
 
-#include <limits>
-
-#include "core/port_connection.h"
+#include "tests/core_driver.h"
 
 namespace {
 
-using PortConnectionTest = CoreTest;
+using Names = std::vector<std::string>;
 
-std::string ComName(int number) {
-    return "\\\\.\\COM" + std::to_string(number);
+std::string Com(const std::string& number) {
+    return "\\\\.\\COM" + number;
 }
 
-TEST_F(PortConnectionTest, ReportsTheOutcomeWithTheArgumentAsTyped) {
-    Device(ComName(3));
-    EXPECT_TRUE(Type("open 3"));
-    EXPECT_EQ(FakePane.output, "connected to port 3\n");
-    EXPECT_EQ(FakeSerial.openName, ComName(3));
-
-    FakePane.output.clear();
-    Type("open 4");
-    EXPECT_EQ(FakePane.output, "failed to connect to port 4\n");
-    EXPECT_EQ(TerminalSession.PortHandle, InvalidPortHandle);
-    EXPECT_EQ(FakeSerial.closed, std::vector<std::string>{ComName(3)});
-
-    FakePane.output.clear();
-    Device(ComName(12));
-    Type("open\t12 and more");
-    EXPECT_EQ(FakePane.output, "connected to port\t12 and more\n");
-    EXPECT_EQ(FakeSerial.openName, ComName(12));
-}
-
-TEST_F(PortConnectionTest, ThePlatformsReasonFollowsAFailedOpenButNotAFailedDetection) {
-    FakeSerial.failureReason = "/dev/ttyUSB0: in use by another program\n";
-    Type("open 4");
-    EXPECT_EQ(FakePane.output, "failed to connect to port 4\n" + FakeSerial.failureReason);
-    FakePane.output.clear();
-    Type("open 0");
-    EXPECT_EQ(FakePane.output, "failed to connect to port 0\n") << "not one reason per port tried";
-}
-
-TEST_F(PortConnectionTest, AnEmptyArgumentShowsHowToUseIt) {
-    Device(ComName(3));
-    Type("open 3");
-    FakePane.output.clear();
-    Type("open");
-    EXPECT_EQ(FakePane.output, "use: open n to connect\n");
-    EXPECT_EQ(TerminalSession.PortHandle, InvalidPortHandle) << "the old port is closed first";
-}
-
-TEST_F(PortConnectionTest, NumbersFromTwentyFiveUpOpenNothingAndSayNothing) {
-    Device(ComName(3));
-    Type("open 3");
-    FakePane.output.clear();
-    for (const char* line : {"open 25", "open 30", "open 2147483647"}) {
-        Type(line);
-        EXPECT_EQ(FakePane.output, "") << line;
-        EXPECT_EQ(TerminalSession.PortHandle, InvalidPortHandle) << line;
+TEST(PortConnectionTest, TheNumberIsReadWithBlanksSignAndWrapAndTheArgumentEchoed) {
+    const struct {
+        const char* argument;
+        const char* port; // the port opened, "0" by detection, nullptr none
+        std::string pane;
+    } cases[] = {
+        {" 3", "3", "connected to port 3\n"},
+        {"\t\n\v\f\r +12 and more", "12", "connected to port\t\n\v\f\r +12 and more\n"},
+        {" -7", "-7", "connected to port -7\n"},
+        // 32-bit arithmetic that wraps: 2^32 + 3 is 3, 2^31 the most negative number.
+        {" 4294967299", "3", "connected to port 4294967299\n"},
+        {" 2147483648", "-2147483648", "connected to port 2147483648\n"},
+        {" -2147483648", "-2147483648", "connected to port -2147483648\n"},
+        // From 25 up nothing is opened and nothing said; the old port is closed all the same.
+        {" 25", nullptr, ""},
+        {" 99999999999999999999", nullptr, ""}, // wraps to 1661992959
+        {"", nullptr, "use: open n to connect\n"},
+        // No digits, or no blank between sign and digits, read as 0.
+        {" - 4", "0", ""},
+        {" x7", "0", ""},
+    };
+    for (const auto& c : cases) {
+        ResetCore();
+        Connect();
+        Device(Com("0")).identityReply = "ok>"; // the device's prompt names it too
+        if (c.port != nullptr) {
+            Device(Com(c.port));
+        }
+        EXPECT_TRUE(Type(std::string("open") + c.argument));
+        EXPECT_EQ(FakeSerial.openName, c.port == nullptr ? "" : Com(c.port)) << c.argument;
+        EXPECT_EQ(FakePane.output, c.pane) << c.argument;
     }
-    EXPECT_EQ(FakeSerial.opened, std::vector<std::string>{ComName(3)});
 }
 
-TEST_F(PortConnectionTest, NegativeNumbersNameDevicesThatDoNotExist) {
-    Type("open -1");
-    EXPECT_EQ(FakePane.output, "failed to connect to port -1\n");
-    Device("\\\\.\\COM-7");
-    Type("open -7");
-    EXPECT_EQ(FakeSerial.openName, "\\\\.\\COM-7") << "the name is built as the number reads";
-}
-
-TEST_F(PortConnectionTest, ParsesLikeTheDeviceToolsDo) {
-    EXPECT_EQ(ParsePortNumber(" 3"), 3);
-    EXPECT_EQ(ParsePortNumber(" 3x"), 3);
-    EXPECT_EQ(ParsePortNumber("\t\n\v\f\r +12"), 12);
-    EXPECT_EQ(ParsePortNumber(" -4"), -4);
-    EXPECT_EQ(ParsePortNumber(" - 4"), 0) << "no blank between sign and digits";
-    EXPECT_EQ(ParsePortNumber(" +-4"), 0);
-    EXPECT_EQ(ParsePortNumber(""), 0);
-    EXPECT_EQ(ParsePortNumber(" x7"), 0);
-    EXPECT_EQ(ParsePortNumber("ed"), 0);
-    // 32-bit arithmetic that wraps: 2^32 + 3 is 3, 2^31 is the most negative number.
-    EXPECT_EQ(ParsePortNumber(" 4294967299"), 3);
-    EXPECT_EQ(ParsePortNumber(" 2147483648"), std::numeric_limits<std::int32_t>::min());
-    EXPECT_EQ(ParsePortNumber(" -2147483648"), std::numeric_limits<std::int32_t>::min());
-    EXPECT_EQ(ParsePortNumber(" 99999999999999999999"), static_cast<std::int32_t>(1661992959));
-}
-
-TEST_F(PortConnectionTest, AWrappedNumberOpensThatPortAndEchoesTheArgument) {
-    Device(ComName(3));
-    Type("open 4294967299");
-    EXPECT_EQ(FakeSerial.openName, ComName(3));
-    EXPECT_EQ(FakePane.output, "connected to port 4294967299\n");
-}
-
-TEST_F(PortConnectionTest, DetectionKeepsTheFirstPortWhoseDeviceIdentifiesItself) {
-    Device(ComName(2)).identityReply = "ok";
-    Device(ComName(5)).busy = true;
-    Device(ComName(7)).identityReply = "TELK7 1.0\r\n";
-    Device(ComName(9)).identityReply = "TELK7";
+TEST(PortConnectionTest, DetectionKeepsTheFirstPortThatIdentifiesItselfAndClosesTheOthers) {
+    ResetCore();
+    Device(Com("1")).chunks = {"", "TELK7"}; // nothing within the probe's read, then late
+    Device(Com("2")).identityReply = std::string("ok\0TELK7", 8); // not read past a NUL
+    Device(Com("5")).busy = true;
+    Device(Com("7")).identityReply = "TELK7 1.0\r\n";
+    Device(Com("9")).identityReply = "TELK7";
+    FakeSerial.failureReason = "/dev/ttyUSB0: in use by another program\n";
     EXPECT_TRUE(Type("open 0"));
-    EXPECT_EQ(FakeSerial.openName, ComName(7));
-    EXPECT_EQ(FakeSerial.opened, (std::vector<std::string>{ComName(2), ComName(7)}));
-    EXPECT_EQ(FakeSerial.closed, std::vector<std::string>{ComName(2)});
-    EXPECT_EQ(Device(ComName(2)).received, "id\n");
-    EXPECT_EQ(FakePane.output, "") << "a match is silent and its reply is not shown";
-    EXPECT_EQ(FakeSerial.sleptMilliseconds, 1000u) << "each probe waits half a second";
+    EXPECT_EQ(FakeSerial.opened, (Names{Com("1"), Com("2"), Com("7")}));
+    EXPECT_EQ(FakeSerial.closed, (Names{Com("1"), Com("2")}));
+    EXPECT_EQ(FakeSerial.sleptMilliseconds, 1500u) << "each probe waits half a second";
     PollTick();
-    EXPECT_EQ(FakePane.output, "");
-}
+    EXPECT_EQ(FakePane.output, "") << "a match is silent and its reply is not shown";
 
-TEST_F(PortConnectionTest, APromptCharacterAlsoIdentifiesTheDevice) {
-    Device(ComName(0)).identityReply = "ok>";
-    Type("opened");
-    EXPECT_EQ(FakeSerial.openName, ComName(0));
-}
-
-TEST_F(PortConnectionTest, DetectionWithoutAMatchReportsTheArgumentAndLeavesNoPort) {
-    Device(ComName(1)).identityReply = "hello";
-    Device(ComName(24)).identityReply = "telk7";
-    Device(ComName(25)).identityReply = "TELK7";
-    // Text after a NUL in the reply is not looked at.
-    Device(ComName(4)).identityReply = std::string("ok\0TELK7", 8);
+    // Without a match: no port, and no reason, which would be one port's of many.
+    Device(Com("1")).chunks.clear();
+    Device(Com("7")).identityReply = "telk7";
+    Device(Com("9")).busy = true;
+    Device(Com("25")).identityReply = "TELK7"; // past the last port tried
     Type("open x");
     EXPECT_EQ(FakePane.output, "failed to connect to port x\n");
-    EXPECT_EQ(TerminalSession.PortHandle, InvalidPortHandle);
-    EXPECT_EQ(FakeSerial.opened, (std::vector<std::string>{ComName(1), ComName(4), ComName(24)}));
+    EXPECT_EQ(FakeSerial.openName, "");
     EXPECT_EQ(FakeSerial.closed, FakeSerial.opened);
-}
+    // A port opened directly gets the platform's reason after its failure.
+    FakePane.output.clear();
+    Type("open 4");
+    EXPECT_EQ(FakePane.output, "failed to connect to port 4\n" + FakeSerial.failureReason);
 
-TEST_F(PortConnectionTest, ALateReplyDoesNotMatchAndIsNeverShown) {
-    FakeDevice& device = Device(ComName(1));
-    device.chunks = {"", "TELK7"}; // nothing within the probe's read, then the reply
-    Type("open  ");
-    EXPECT_EQ(FakeSerial.closed, std::vector<std::string>{ComName(1)});
-    EXPECT_EQ(FakePane.output, "failed to connect to port  \n");
-}
-
-TEST_F(PortConnectionTest, AProbeDuringAnUploadSwallowsTheAnswers) {
-    FakeDevice& device = Device(ComName(3));
-    Type("open 3");
+    // During an upload the probe's read takes what the device sends, answers included.
     ProgramFile("A\nB\n");
     Type("rp!");
-    // The device acknowledges and then answers the probe, all within the probe's read.
-    FakeDevice& detected = Device(ComName(0));
-    detected.chunks.push_back("+>");
+    Device(Com("0")).chunks = {"+>"};
     Type("open 0");
-    EXPECT_EQ(FakeSerial.openName, ComName(0));
-    EXPECT_EQ(detected.writes, std::vector<std::string>{"id\n"});
-    EXPECT_EQ(device.writes, std::vector<std::string>{"A\n"});
+    EXPECT_EQ(Device(Com("0")).writes, Names{"id\n"});
     EXPECT_TRUE(TerminalSession.Uploading);
-    EXPECT_EQ(TerminalSession.RetryCount, 0);
+    EXPECT_EQ(TerminalSession.UploadLineNumber, 1);
+}
+
+TEST(PortConnectionTest, APortClosedInTheMiddleOfAChunkEndsItsLineBeforeTheReport) {
+    ResetCore();
+    FakeDevice& device = Connect();
+    device.chunks = {"hij"};
+    device.bytesPerRead = 2;
+    PollTick();
+    Type("open 3");
+    EXPECT_EQ(FakePane.output, "hi\r\nconnected to port 3\n");
 }
 
 } // namespace

@@ -7,26 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "core/upload.h"
+
 // CR LF becomes LF over the whole text, 0x1A cuts it, lines end after LF, no piece is
 // longer than 1,023 bytes, and what is sent of a piece stops at its first NUL.
 inline std::vector<std::string> ProgramPieces(std::string text) {
     text = text.substr(0, text.find('\x1a'));
-    std::string joined;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-            joined += text[i];
-        }
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
     }
     std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start < joined.size()) {
-        std::size_t end = joined.find('\n', start);
-        end = end == std::string::npos ? joined.size() : end + 1;
+    for (std::size_t start = 0, end; start < text.size(); start = end) {
+        end = std::min(text.find('\n', start), text.size() - 1) + 1;
         for (std::size_t at = start; at < end; at += 1023) {
-            const std::string piece = joined.substr(at, std::min<std::size_t>(1023, end - at));
+            const std::string piece = text.substr(at, std::min<std::size_t>(1023, end - at));
             pieces.push_back(piece.substr(0, piece.find('\0')));
         }
-        start = end;
     }
     return pieces;
 }
@@ -36,29 +32,30 @@ class UploadModel {
     explicit UploadModel(const std::string& file) : pieces_(ProgramPieces(file)) {}
 
     void Start() {
-        retries_ = 0;
         next_ = 0;
-        TakePiece();
-        Send(current_);
-        active_ = true;
+        line_ = 0;
+        retries_ = 0;
+        SendPiece(true);
+        active_ = true; // also with nothing to send: the first answer ends it then
+        end_ = UploadEnd::None;
     }
+
+    // "rp!" when the file cannot be read: a running upload goes on.
+    void FailedStart() { retries_ = 0; }
 
     // Bytes of one received chunk, handed over while the upload lasts.
     void Receive(const std::string& chunk) {
-        if (chunk.empty() || !active_) {
+        if (!active_ || chunk.empty()) {
             return;
         }
+        quietTicks_ = 0;
         for (std::size_t i = 0; i < chunk.size() && active_; ++i) {
             Answer(chunk[i]);
         }
-        quietTicks_ = 0;
     }
 
     void IdleTick() {
-        if (!active_) {
-            return;
-        }
-        if (++quietTicks_ == 10) {
+        if (active_ && ++quietTicks_ == 10) {
             quietTicks_ = 0;
             Answer('T');
         }
@@ -66,40 +63,53 @@ class UploadModel {
 
     bool Active() const { return active_; }
     const std::vector<std::string>& Sends() const { return sends_; }
-
-  private:
-    void TakePiece() { current_ = next_ < pieces_.size() ? pieces_[next_++] : std::string(); }
-
-    void Send(const std::string& piece) {
-        if (!piece.empty()) {
-            sends_.push_back(piece);
-        }
+    UploadEnd End() const { return end_; }
+    // The number of the last piece sent, 0 before the first.
+    int LineNumber() const { return line_; }
+    // The pieces up to the first with nothing to send, which ends the upload.
+    int Lines() const {
+        return int(std::find(pieces_.begin(), pieces_.end(), "") - pieces_.begin());
     }
 
+  private:
     void Answer(char byte) {
         if (byte == 0x11 || byte == 0x13) {
             return;
         }
         if (byte == '*' || byte == '>') {
-            active_ = false;
+            Stop(byte == '*' ? UploadEnd::StoppedByStar : UploadEnd::StoppedByPrompt);
         } else if (byte == '+' || byte == '-') {
             retries_ = 0;
-            TakePiece();
-            Send(current_);
-            active_ = !current_.empty();
+            SendPiece(true);
         } else if (retries_++ >= 4) {
-            active_ = false;
+            Stop(byte == 'T' ? UploadEnd::GaveUpOnSilence : UploadEnd::GaveUpOnWrongAnswer);
         } else {
-            Send(current_);
-            active_ = !current_.empty();
+            SendPiece(false);
         }
     }
 
-    std::vector<std::string> pieces_;
+    // Sends the next piece, or the current one again; one with nothing to send ends the upload.
+    void SendPiece(bool next) {
+        if (next) {
+            current_ = next_ < pieces_.size() ? pieces_[next_++] : "";
+            line_ += current_.empty() ? 0 : 1;
+        }
+        if (current_.empty()) {
+            Stop(UploadEnd::FileSent);
+        } else {
+            sends_.push_back(current_);
+        }
+    }
+
+    void Stop(UploadEnd how) {
+        active_ = false;
+        end_ = how;
+    }
+
+    std::vector<std::string> pieces_, sends_;
     std::size_t next_ = 0;
     std::string current_;
     bool active_ = false;
-    int retries_ = 0;
-    int quietTicks_ = 0;
-    std::vector<std::string> sends_;
+    UploadEnd end_ = UploadEnd::None;
+    int line_ = 0, retries_ = 0, quietTicks_ = 0;
 };

@@ -14,7 +14,7 @@ cmake --build --preset fuzz -j "$(nproc)"
 findings=build/fuzz/findings
 mkdir -p "$findings"
 status=0
-for target in poll_tick_fuzzer input_line_fuzzer upload_fuzzer; do
+for target in core_fuzzer; do
   # The seed corpus stays as committed; what the run learns goes to a scratch copy.
   corpus=$(mktemp -d)
   cp tests/fuzz/corpus/$target/* "$corpus"/

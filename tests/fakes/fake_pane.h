@@ -6,7 +6,6 @@
 struct FakePaneState {
     std::string output;
     std::string input;
-    int inserts = 0; // PaneInsertAtEnd calls, to tell an empty append from none
 };
 
 extern FakePaneState FakePane;

@@ -11,6 +11,7 @@ namespace {
 // Any value but InvalidPortHandle will do; a fixed one makes a stale handle easy to spot.
 constexpr SerialHandle FakeHandle = 42;
 
+// A use of a port that is not open is a fault of the core: the test stops there.
 FakeDevice& OpenDevice(SerialHandle handle) {
     if (handle != FakeHandle || FakeSerial.openName.empty()) {
         throw std::logic_error("fake serial: use of a handle that is not open");
@@ -36,8 +37,7 @@ SerialHandle OpenPort(const char* name) {
     if (found == FakeSerial.devices.end() || found->second.busy) {
         return InvalidPortHandle;
     }
-    FakeSerial.opened.push_back(name);
-    FakeSerial.openName = name;
+    FakeSerial.opened.push_back(FakeSerial.openName = name);
     return FakeHandle;
 }
 
@@ -46,19 +46,15 @@ const char* PortOpenFailureReason() {
 }
 
 int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
-    if (count == 0) {
-        return 0;
-    }
-    if (handle == InvalidPortHandle) {
+    if (count > 0 && handle == InvalidPortHandle) {
         ++FakeSerial.writesWithoutPort;
-        return 0;
-    }
-    FakeDevice& device = OpenDevice(handle);
-    const std::string data(bytes, count);
-    device.received += data;
-    device.writes.push_back(data);
-    if (data == "id\n" && !device.identityReply.empty()) {
-        device.chunks.push_back(device.identityReply);
+    } else if (count > 0) {
+        FakeDevice& device = OpenDevice(handle);
+        device.writes.emplace_back(bytes, count);
+        device.received += device.writes.back();
+        if (device.writes.back() == "id\n" && !device.identityReply.empty()) {
+            device.chunks.push_back(device.identityReply);
+        }
     }
     return 0;
 }
@@ -67,23 +63,19 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, un
                      bool* lineWentQuiet) {
     std::size_t count = 0;
     *lineWentQuiet = true;
-    if (handle != InvalidPortHandle) {
-        FakeDevice& device = OpenDevice(handle);
-        if (!device.chunks.empty()) {
-            std::string& chunk = device.chunks.front();
-            count = std::min(chunk.size(), capacity - 1);
-            if (device.bytesPerRead != 0) {
-                count = std::min(count, device.bytesPerRead);
-            }
-            const bool outOfTime = device.bytesPerRead != 0 && count == device.bytesPerRead;
-            std::memcpy(buffer, chunk.data(), count);
-            chunk.erase(0, count);
-            // A read that ran out of time at the chunk's very end leaves the silence after it
-            // to the next read.
-            *lineWentQuiet = chunk.empty() && !outOfTime;
-            if (*lineWentQuiet) {
-                device.chunks.pop_front();
-            }
+    FakeDevice* device = handle == InvalidPortHandle ? nullptr : &OpenDevice(handle);
+    if (device != nullptr && !device->chunks.empty()) {
+        std::string& chunk = device->chunks.front();
+        const std::size_t limit = device->bytesPerRead == 0 ? capacity - 1 : device->bytesPerRead;
+        count = std::min({chunk.size(), capacity - 1, limit});
+        std::memcpy(buffer, chunk.data(), count);
+        chunk.erase(0, count);
+        // A read that ran out of time at the chunk's very end leaves the silence after it
+        // to the next read.
+        *lineWentQuiet =
+            chunk.empty() && (device->bytesPerRead == 0 || count < device->bytesPerRead);
+        if (*lineWentQuiet) {
+            device->chunks.pop_front();
         }
     }
     buffer[count] = '\0';

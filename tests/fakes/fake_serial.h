@@ -22,8 +22,7 @@ struct FakeDevice {
 
 struct FakeSerialState {
     std::map<std::string, FakeDevice> devices; // by port name; absent names fail to open
-    std::vector<std::string> opened;           // names, in the order they were opened
-    std::vector<std::string> closed;           // names, in the order they were closed
+    std::vector<std::string> opened, closed;   // port names, in order
     std::string openName;                      // the port currently open, if any
     std::string failureReason;                 // what PortOpenFailureReason says
     int writesWithoutPort = 0;                 // non-empty writes to InvalidPortHandle

@@ -1,0 +1,71 @@
+// The terminal core driven through its front door (ExecuteInputLine, PollTick) over the fake
+// serial link and the fake pane, for the core's tests (core_tests) and the fuzzer alike. Each
+// test starts with ResetCore().
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "core/input_line_commands.h"
+#include "core/pane.h"
+#include "core/poll_cycle.h"
+#include "core/terminal_session.h"
+#include "tests/fakes/fake_pane.h"
+#include "tests/fakes/fake_serial.h"
+
+inline void ResetCore() {
+    if (TerminalSession.UploadFile != nullptr) {
+        std::fclose(TerminalSession.UploadFile);
+    }
+    TerminalSession = TerminalSessionRecord{};
+    ResetFakeSerial();
+    ResetFakePane();
+}
+
+// Types a line and presses Enter; returns whether it was a local command.
+inline bool Type(const std::string& line, bool leftCtrlHeld = false) {
+    FakePane.input = line;
+    return ExecuteInputLine(leftCtrlHeld);
+}
+
+// Opens port 3 with a device behind it, under the name the core gives it.
+inline FakeDevice& Connect() {
+    FakeDevice& device = Device("\\\\.\\COM3");
+    Type("open 3");
+    FakePane.output.clear();
+    return device;
+}
+
+// A folder of this process's own, made once and removed at exit, ending in a separator: two
+// runs at the same time must not overwrite each other's program files.
+inline const std::string& ProgramFolder() {
+    static const struct Folder {
+        std::string path;
+        Folder() {
+            std::random_device random;
+            do {
+                path = std::filesystem::temp_directory_path().string() + "/varnoth_core_" +
+                       std::to_string(random());
+            } while (!std::filesystem::create_directory(path));
+            path += "/";
+        }
+        ~Folder() {
+            ResetCore(); // an open program file cannot be removed on Windows
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
+// Writes a program file and names it as the command line would.
+inline std::string ProgramFile(const std::string& contents) {
+    const std::string path = ProgramFolder() + "program.txt";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(contents.data(), 1, contents.size(), file);
+    std::fclose(file);
+    SetUploadPath(path.c_str());
+    return path;
+}

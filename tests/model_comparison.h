@@ -1,0 +1,171 @@
+// The core and independent models side by side: the upload's (tests/upload_model.h), the
+// chunk rule's, which sees the device's bytes as whole chunks where the core reads them in
+// pieces cut short by time, and the typed lines'. The choices come from a Source (Pick(low,
+// high), Done()): seeded random numbers in core_tests, the fuzzer's input in core_fuzzer, so
+// that both explore the same ground.
+#pragma once
+
+#include "tests/core_driver.h"
+#include "tests/upload_model.h"
+
+// The pane text of one chunk: LF widened to CR LF; XON, XOFF and NUL left out.
+inline std::string Shown(const std::string& chunk) {
+    std::string text;
+    for (char byte : chunk) {
+        if (byte == '\n') {
+            text += "\r\n";
+        } else if (byte != 0x11 && byte != 0x13 && byte != '\0') {
+            text += byte;
+        }
+    }
+    return text;
+}
+
+// One run on a freshly reset core: a program file, then events until the source is done or
+// 300 have passed, then silence, which ends every upload (five time-outs at the most). Returns
+// where the core first differs from the models, empty if nowhere; counts in cutReads the reads
+// that ended before their chunk did.
+template <typename Source> std::string CompareWithModels(Source& source, std::size_t& cutReads) {
+    using namespace std::string_literals;
+    auto pick = [&](std::size_t low, std::size_t high) { return source.Pick(low, high); };
+    auto random = [&](const std::string& alphabet, std::size_t length) {
+        std::string text;
+        while (text.size() < length) {
+            text += alphabet[pick(0, alphabet.size() - 1)];
+        }
+        return text;
+    };
+    // Mostly short lines, now and then one far past a piece's length.
+    std::string file;
+    for (std::size_t run = pick(0, 12); run > 0; --run) {
+        const bool longRun = pick(0, 9) == 0;
+        for (std::size_t i = pick(0, longRun ? 3000 : 12); i > 0; --i) {
+            file += pick(0, longRun ? 200 : 3) == 0 ? random("ab\n\n\r\r\0\x1a+-*"s, 1) : "x";
+        }
+        file += pick(0, 2) == 0 ? "" : pick(0, 3) == 0 ? "\r\n" : "\n";
+    }
+    const std::string path = ProgramFile(file);
+    UploadModel upload(file);
+    // Port 1 is the only device; it answers the probe as ours in some runs.
+    FakeDevice& device = Device("\\\\.\\COM1");
+    device.identityReply = pick(0, 1) == 0 ? "TELK7" : "";
+    bool port = pick(0, 9) != 0;
+    TerminalSession.PortHandle = port ? OpenPort("\\\\.\\COM1") : InvalidPortHandle;
+    std::string pane;
+    std::vector<std::string> written; // to the device
+    int writtenNowhere = 0;
+    std::size_t uploadSends = 0;
+    auto write = [&](const std::string& bytes) {
+        if (!bytes.empty() && port) {
+            written.push_back(bytes);
+        }
+        writtenNowhere += !bytes.empty() && !port ? 1 : 0;
+    };
+    // What differs; what was written and the pane, which only grow, are compared whole at the end.
+    auto differs = [&](bool atEnd) -> const char* {
+        if (bool(TerminalSession.Uploading) != upload.Active() ||
+            (TerminalSession.UploadFile == nullptr) == upload.Active() ||
+            TerminalSession.LastUploadEnd != upload.End() ||
+            TerminalSession.UploadLineNumber != upload.LineNumber()) {
+            return "the upload's state, end or line number";
+        }
+        if (port != (TerminalSession.PortHandle != InvalidPortHandle) ||
+            device.writes.size() != written.size() ||
+            FakeSerial.writesWithoutPort != writtenNowhere || (atEnd && device.writes != written)) {
+            return "the port or what was written";
+        }
+        return atEnd && FakePane.output != pane ? "the pane" : nullptr;
+    };
+    std::string disagreement = CountProgramLines() != upload.Lines() ? "the line count" : "";
+    int silence = 0;
+    for (int event = 0; silence < 5 * UploadIdleTickLimit && disagreement.empty(); ++event) {
+        const bool ending = event >= 300 || source.Done();
+        silence += ending ? 1 : 0;
+        const std::size_t kind = ending ? 6 : pick(0, 39);
+        if (kind < 3) {
+            // A restart from the first line; the idle-tick count carries on.
+            Type("rp!");
+            upload.Start();
+        } else if (kind == 3) {
+            // A restart that finds no file: a running upload goes on, its repeats reset.
+            SetUploadPath("");
+            Type("rp!");
+            SetUploadPath(path.c_str());
+            upload.FailedStart();
+            pane += "no program to upload found!!!\n";
+        } else if (kind == 4) {
+            // A typed line goes out up to its first NUL, at most 255 characters, with a line
+            // feed unless Left Ctrl is held; "clear" alone empties the pane.
+            const std::string line =
+                (pick(0, 3) == 0 ? "clear" : "") + random("ab +-\0"s, pick(0, 300));
+            const std::string text =
+                line.substr(0, std::min(line.find('\0'), InputLineCapacity - 1));
+            const bool leftCtrl = pick(0, 1) == 0;
+            Type(line, leftCtrl);
+            pane = text == "clear" ? "" : pane;
+            write(text == "clear" ? "" : text);
+            write(text == "clear" || leftCtrl ? "" : "\n");
+        } else if (kind == 5) {
+            // "open", whose own rules port_connection_test holds, moves what follows to port 1
+            // or to no port; 0 probes each port for our device.
+            const std::size_t shown = FakePane.output.size();
+            device.bytesPerRead = 0; // the probe reads for as long as it takes
+            Type("open" + (pick(0, 1) == 0 ? " 1"s : random(" +-0123456789x"s, pick(0, 24))));
+            port = TerminalSession.PortHandle != InvalidPortHandle;
+            pane += FakePane.output.substr(shown);
+            written.resize(device.writes.size(), "id\n");
+        } else if (kind < 12 || !port || pane.size() > 500000) {
+            PollTick();
+            upload.IdleTick();
+        } else {
+            // Mostly a few answers; now and then a reply, or a stream that lasts many ticks
+            // or, rarely, fills more than a chunk.
+            const std::size_t size = pick(0, 9999);
+            const std::string bytes =
+                size < 8000 ? random("++++---*>\x11\x13?T\0xx"s, pick(1, 3))
+                            : random(pick(0, 3) == 0 ? "\n"s : "ab\n\r\0\x11\x13+-*>x "s,
+                                     size < 9900   ? pick(1, 30)
+                                     : size < 9998 ? pick(100, 5000)
+                                                   : pick(60000, 140000));
+            std::size_t shown = pane.size(), read = 0;
+            // The chunk rule: a chunk ends at every silence and every ReceiveCapacity - 1 bytes;
+            // it goes to the upload and shows whole, then a line break outside an upload.
+            for (std::size_t at = 0; at < bytes.size(); at += ReceiveCapacity - 1) {
+                const std::string chunk = bytes.substr(at, ReceiveCapacity - 1);
+                upload.Receive(chunk);
+                pane += Shown(chunk) + (upload.Active() ? "" : "\r\n");
+            }
+            device.chunks.push_back(bytes);
+            for (int reads = 0; !device.chunks.empty() && reads < 100000; ++reads) {
+                // A read cut short at the very end of the bytes leaves the silence after
+                // them to the next tick, which is then an idle tick in both accounts.
+                if (device.chunks.front().empty()) {
+                    upload.IdleTick();
+                }
+                device.bytesPerRead = pick(0, 3) == 0 ? 0 : pick(1, pick(0, 1) == 0 ? 4 : 4000);
+                PollTick();
+                // What a chunk that spans ticks has brought so far shows at once.
+                if (!device.chunks.empty() && bytes.size() < ReceiveCapacity) {
+                    const std::size_t taken = bytes.size() - device.chunks.front().size();
+                    shown += Shown(bytes.substr(read, taken - read)).size();
+                    read = taken;
+                    cutReads += 1;
+                    disagreement +=
+                        FakePane.output.size() != shown ? "the pane as bytes come " : "";
+                }
+            }
+        }
+        for (; uploadSends < upload.Sends().size(); ++uploadSends) {
+            write(upload.Sends()[uploadSends]);
+        }
+        const char* what = differs(false);
+        if (disagreement.empty() && what != nullptr) {
+            disagreement = "event " + std::to_string(event) + ": " + what;
+        }
+    }
+    const char* what = TerminalSession.Uploading ? "the silence" : differs(true);
+    if (disagreement.empty() && what != nullptr) {
+        disagreement = std::string("at the end: ") + what;
+    }
+    return disagreement;
+}
