@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -20,7 +21,7 @@ inline void ResetCore() {
         std::fclose(TerminalSession.UploadFile);
     }
     TerminalSession = TerminalSessionRecord{};
-    ResetFakeSerial();
+    FakeSerial = FakeSerialState{};
     ResetFakePane();
 }
 
@@ -63,9 +64,7 @@ inline const std::string& ProgramFolder() {
 // Writes a program file and names it as the command line would.
 inline std::string ProgramFile(const std::string& contents) {
     const std::string path = ProgramFolder() + "program.txt";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(contents.data(), 1, contents.size(), file);
-    std::fclose(file);
+    std::ofstream(path, std::ios::binary) << contents;
     SetUploadPath(path.c_str());
     return path;
 }

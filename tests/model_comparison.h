@@ -12,11 +12,8 @@
 inline std::string Shown(const std::string& chunk) {
     std::string text;
     for (char byte : chunk) {
-        if (byte == '\n') {
-            text += "\r\n";
-        } else if (byte != 0x11 && byte != 0x13 && byte != '\0') {
-            text += byte;
-        }
+        const bool dropped = byte == 0x11 || byte == 0x13 || byte == '\0';
+        text += byte == '\n' ? "\r\n" : std::string(dropped ? 0 : 1, byte);
     }
     return text;
 }
@@ -56,10 +53,9 @@ template <typename Source> std::string CompareWithModels(Source& source, std::si
     int writtenNowhere = 0;
     std::size_t uploadSends = 0;
     auto write = [&](const std::string& bytes) {
-        if (!bytes.empty() && port) {
-            written.push_back(bytes);
+        if (!bytes.empty()) {
+            port ? written.push_back(bytes) : void(++writtenNowhere);
         }
-        writtenNowhere += !bytes.empty() && !port ? 1 : 0;
     };
     // What differs; what was written and the pane, which only grow, are compared whole at the end.
     auto differs = [&](bool atEnd) -> const char* {

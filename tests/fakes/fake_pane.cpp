@@ -1,8 +1,5 @@
 #include "tests/fakes/fake_pane.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "core/pane.h"
 
 FakePaneState FakePane;
@@ -29,9 +26,7 @@ void PaneInsertAtEnd(const char* text) {
 }
 
 void ReadInputLine(char* buffer, std::size_t capacity) {
-    const std::size_t count = std::min(FakePane.input.size(), capacity - 1);
-    std::memcpy(buffer, FakePane.input.data(), count);
-    buffer[count] = '\0';
+    buffer[FakePane.input.copy(buffer, capacity - 1)] = '\0';
 }
 
 void ClearInputLine() {

@@ -21,10 +21,6 @@ FakeDevice& OpenDevice(SerialHandle handle) {
 
 } // namespace
 
-void ResetFakeSerial() {
-    FakeSerial = FakeSerialState{};
-}
-
 FakeDevice& Device(const std::string& name) {
     return FakeSerial.devices[name];
 }

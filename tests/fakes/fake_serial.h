@@ -31,6 +31,5 @@ struct FakeSerialState {
 
 extern FakeSerialState FakeSerial;
 
-void ResetFakeSerial();
 // The device behind a port name; creates it, so the port then opens.
 FakeDevice& Device(const std::string& name);
