@@ -1,12 +1,29 @@
 // The core and independent models side by side: the upload's (tests/upload_model.h), the
 // chunk rule's, which sees the device's bytes as whole chunks where the core reads them in
-// pieces cut short by time, and the typed lines'. The choices come from a Source (Pick(low,
-// high), Done()): seeded random numbers in core_tests, the fuzzer's input in core_fuzzer, so
-// that both explore the same ground.
+// pieces cut short by time, and the typed lines'. core_tests and core_fuzzer make the same
+// choices, so that both explore the same ground.
 #pragma once
 
 #include "tests/core_driver.h"
 #include "tests/upload_model.h"
+
+// Choices read from bytes, the fuzzer's input; past their end every choice is the lowest. With
+// no bytes they come from seeded random numbers and never end.
+struct Choices {
+    const unsigned char* data = nullptr;
+    std::size_t size = 1, at = 0;
+    std::mt19937 random{20261206};
+
+    bool Done() const { return at >= size; }
+    // A number from low to high, from as many bytes as the range needs.
+    std::size_t Pick(std::size_t low, std::size_t high) {
+        std::size_t value = 0;
+        for (std::size_t span = high - low; span > 0; span >>= 8) {
+            value = value << 8 | (data == nullptr ? random() & 255u : at < size ? data[at++] : 0u);
+        }
+        return low + value % (high - low + 1);
+    }
+};
 
 // The pane text of one chunk: LF widened to CR LF; XON, XOFF and NUL left out.
 inline std::string Shown(const std::string& chunk) {
@@ -22,7 +39,7 @@ inline std::string Shown(const std::string& chunk) {
 // 300 have passed, then silence, which ends every upload (five time-outs at the most). Returns
 // where the core first differs from the models, empty if nowhere; counts in cutReads the reads
 // that ended before their chunk did.
-template <typename Source> std::string CompareWithModels(Source& source, std::size_t& cutReads) {
+inline std::string CompareWithModels(Choices& source, std::size_t& cutReads) {
     using namespace std::string_literals;
     auto pick = [&](std::size_t low, std::size_t high) { return source.Pick(low, high); };
     auto random = [&](const std::string& alphabet, std::size_t length) {

@@ -6,16 +6,8 @@
 
 namespace {
 
-struct RandomChoices {
-    std::mt19937 random{20261206};
-    std::size_t Pick(std::size_t low, std::size_t high) {
-        return std::uniform_int_distribution<std::size_t>(low, high)(random);
-    }
-    bool Done() const { return false; }
-};
-
 TEST(UploadTest, TheCoreAgreesWithTheModelsOnRandomFilesAnswersAndReads) {
-    RandomChoices choices;
+    Choices choices;
     std::size_t transmissions = 0, cutReads = 0;
     for (int run = 0; run < 1500; ++run) {
         ResetCore();

@@ -6,29 +6,9 @@
 
 #include "tests/model_comparison.h"
 
-namespace {
-
-// The input as a sequence of choices; past its end every choice is the lowest.
-struct FuzzInput {
-    const unsigned char* data;
-    std::size_t size, at = 0;
-
-    bool Done() const { return at >= size; }
-    // A number from low to high, from as many bytes as the range needs.
-    std::size_t Pick(std::size_t low, std::size_t high) {
-        std::size_t value = 0;
-        for (std::size_t span = high - low; span > 0; span >>= 8) {
-            value = value << 8 | (at < size ? data[at++] : 0u);
-        }
-        return low + value % (high - low + 1);
-    }
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     ResetCore();
-    FuzzInput input{data, size};
+    Choices input{data, size};
     std::size_t cutReads = 0;
     const std::string disagreement = CompareWithModels(input, cutReads);
     if (!disagreement.empty()) {
