@@ -35,13 +35,13 @@ inline std::string Shown(const std::string& chunk) {
     return text;
 }
 
-// One run on a freshly reset core: a program file, then events until the source is done or
+// One run on a freshly reset core: a program file, then events until the choices are done or
 // 300 have passed, then silence, which ends every upload (five time-outs at the most). Returns
 // where the core first differs from the models, empty if nowhere; counts in cutReads the reads
 // that ended before their chunk did.
-inline std::string CompareWithModels(Choices& source, std::size_t& cutReads) {
+inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
     using namespace std::string_literals;
-    auto pick = [&](std::size_t low, std::size_t high) { return source.Pick(low, high); };
+    auto pick = [&](std::size_t low, std::size_t high) { return choices.Pick(low, high); };
     auto random = [&](const std::string& alphabet, std::size_t length) {
         std::string text;
         while (text.size() < length) {
@@ -92,7 +92,7 @@ inline std::string CompareWithModels(Choices& source, std::size_t& cutReads) {
     std::string disagreement = CountProgramLines() != upload.Lines() ? "the line count" : "";
     int silence = 0;
     for (int event = 0; silence < 5 * UploadIdleTickLimit && disagreement.empty(); ++event) {
-        const bool ending = event >= 300 || source.Done();
+        const bool ending = event >= 300 || choices.Done();
         silence += ending ? 1 : 0;
         const std::size_t kind = ending ? 6 : pick(0, 39);
         if (kind < 3) {

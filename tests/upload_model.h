@@ -33,8 +33,7 @@ class UploadModel {
 
     void Start() {
         next_ = 0;
-        line_ = 0;
-        retries_ = 0;
+        line_ = retries_ = 0;
         SendPiece(true);
         active_ = true; // also with nothing to send: the first answer ends it then
         end_ = UploadEnd::None;
@@ -45,10 +44,7 @@ class UploadModel {
 
     // Bytes of one received chunk, handed over while the upload lasts.
     void Receive(const std::string& chunk) {
-        if (!active_ || chunk.empty()) {
-            return;
-        }
-        quietTicks_ = 0;
+        quietTicks_ = active_ && !chunk.empty() ? 0 : quietTicks_;
         for (std::size_t i = 0; i < chunk.size() && active_; ++i) {
             Answer(chunk[i]);
         }
