@@ -8,25 +8,22 @@ namespace {
 
 TEST(InputLineCommandsTest, OnlyExactCommandsAreLocalAndOtherLinesGoOutAsTyped) {
     const std::string shown = "hi\r\n"; // what the device sent before the line was typed
-    const struct {
+    struct Case {
         std::string typed;
         bool local;
         std::string sent, pane;
-    } cases[] = {
-        {" rp!\r", false, " rp!\r\n", shown},
-        {"rp! ", false, "rp! \n", shown},
-        {"RP!", false, "RP!\n", shown},
-        {"rp", false, "rp\n", shown},
-        {"Clear", false, "Clear\n", shown},
-        {"clear all", false, "clear all\n", shown},
-        {"reopen", false, "reopen\n", shown},
-        {"Open 2", false, "Open 2\n", shown},
+    };
+    std::vector<Case> cases = {
         {"clear", true, "", ""},
         {"rp!", true, "", shown + "no program to upload found!!!\n"},
         // "open" is a prefix: what follows is the argument, here read as 0, detection.
         {"opened", true, "id\n", shown + "failed to connect to ported\n"},
         {"open\t3", true, "", shown + "connected to port\t3\n"},
     };
+    for (std::string other :
+         {" rp!\r", "rp! ", "RP!", "rp", "Clear", "clear all", "reopen", "Open 2"}) {
+        cases.push_back({other, false, other + "\n", shown});
+    }
     for (const auto& c : cases) {
         ResetCore();
         FakeDevice& device = Connect();
