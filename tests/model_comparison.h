@@ -90,6 +90,9 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         return atEnd && FakePane.output != pane ? "the pane" : nullptr;
     };
     std::string disagreement = CountProgramLines() != upload.Lines() ? "the line count" : "";
+    auto note = [&](const std::string& when, const char* what) {
+        disagreement = disagreement.empty() && what != nullptr ? when + what : disagreement;
+    };
     int silence = 0;
     for (int event = 0; silence < 5 * UploadIdleTickLimit && disagreement.empty(); ++event) {
         const bool ending = event >= 300 || choices.Done();
@@ -171,14 +174,8 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         for (; uploadSends < upload.Sends().size(); ++uploadSends) {
             write(upload.Sends()[uploadSends]);
         }
-        const char* what = differs(false);
-        if (disagreement.empty() && what != nullptr) {
-            disagreement = "event " + std::to_string(event) + ": " + what;
-        }
+        note("event " + std::to_string(event) + ": ", differs(false));
     }
-    const char* what = TerminalSession.Uploading ? "the silence" : differs(true);
-    if (disagreement.empty() && what != nullptr) {
-        disagreement = std::string("at the end: ") + what;
-    }
+    note("at the end: ", TerminalSession.Uploading ? "the silence" : differs(true));
     return disagreement;
 }
