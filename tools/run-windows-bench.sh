@@ -56,7 +56,7 @@ for run in $(seq "$repeats"); do
       stream+=(--stream-write-bytes 1 --stream-bytes "$((rate * stream_seconds))")
     start_device 4 "${stream[@]}"
     run_windows_quietly "$work/stream.txt" "$bench" stream "$((stream_seconds + 2))" 4
-    kill "${device_pids[-1]}" && wait "${device_pids[-1]}" 2>/dev/null || true
+    kill "${session_pids[-1]}" && wait "${session_pids[-1]}" 2>/dev/null || true
     figures=$(tr -d '\r' <"$work/stream.txt" | tr '\n' ' ')
     echo "rate=$rate ${figures}load1=$(cut -d ' ' -f 1 /proc/loadavg)" >>"$results/win32_stream.txt"
   done
