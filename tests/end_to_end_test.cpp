@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 #include <iterator>
+#include <sstream>
 
 #include "core/input_line_commands.h"
 #include "core/pane.h"
@@ -46,11 +47,7 @@ class EndToEndTest : public testing::Test {
         TerminalSession = TerminalSessionRecord{};
         WriteProgram(ProgramText);
     }
-    void TearDown() override {
-        if (TerminalSession.PortHandle != InvalidPortHandle) {
-            ClosePort(TerminalSession.PortHandle);
-        }
-    }
+    void TearDown() override { ClosePort(TerminalSession.PortHandle); }
 
     bool Type(const std::string& line) {
         FakePane.input = line;
@@ -69,10 +66,9 @@ class EndToEndTest : public testing::Test {
     }
     // What the device received, once it holds `size` bytes: it records in its own time.
     std::string Record(std::size_t size = 0) const {
-        std::string record = ReadWholeFile(record_);
-        for (int wait = 0; wait < 500 && record.size() < size; ++wait) {
+        std::string record;
+        for (int wait = 0; (record = ReadWholeFile(record_)).size() < size && wait < 500; ++wait) {
             usleep(10000);
-            record = ReadWholeFile(record_);
         }
         return record;
     }

@@ -44,11 +44,7 @@ class SerialPosixTest : public testing::Test {
         port_ = OpenPort(pty_.SlavePath().c_str());
         ASSERT_NE(port_, InvalidPortHandle);
     }
-    void TearDown() override {
-        if (port_ != InvalidPortHandle) {
-            ClosePort(port_);
-        }
-    }
+    void TearDown() override { ClosePort(port_); }
 
     std::string Read(std::size_t capacity = 65536, unsigned budget = UnlimitedReadBudget) {
         std::string buffer(capacity, '\x7f');
@@ -110,16 +106,6 @@ TEST_F(SerialPosixTest, AReadEndsWhenItsTimeIsUpAndTheStreamGoesOnInTheNext) {
     EXPECT_EQ(received, stream) << "nothing lost or reordered across reads";
 }
 
-TEST_F(SerialPosixTest, ASecondOpenOfAHeldPortFailsUntilItIsClosed) {
-    EXPECT_EQ(OpenPort(pty_.SlavePath().c_str()), InvalidPortHandle);
-    // Programs that take no lock are kept out by the flag (all but root's, hence it is asked).
-    EXPECT_TRUE(ExclusiveFlagSet(pty_.SlavePath()));
-    ClosePort(port_);
-    EXPECT_FALSE(ExclusiveFlagSet(pty_.SlavePath()));
-    port_ = OpenPort(pty_.SlavePath().c_str());
-    EXPECT_NE(port_, InvalidPortHandle);
-}
-
 TEST_F(SerialPosixTest, ADeviceThatStopsReadingOrHangsUpNeverHoldsTheLink) {
     // The device never reads: the pty's buffers fill, and the rest must be given up.
     const std::string megabyte(1 << 20, 'w');
@@ -140,7 +126,7 @@ TEST_F(SerialPosixTest, ADeviceThatStopsReadingOrHangsUpNeverHoldsTheLink) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(25));
 }
 
-TEST_F(SerialPosixTest, AFailedOpenSaysWhy) {
+TEST_F(SerialPosixTest, AFailedOpenSaysWhyAndAHeldPortOpensOnceClosed) {
     Tree("ln -s /nonexistent/device com3");
     // Each port, and why it failed to open.
     const std::pair<std::string, std::string> failures[] = {
@@ -155,6 +141,12 @@ TEST_F(SerialPosixTest, AFailedOpenSaysWhy) {
         EXPECT_EQ(OpenPort(name.c_str()), InvalidPortHandle) << name;
         EXPECT_EQ(PortOpenFailureReason(), reason);
     }
+    // Programs that take no lock are kept out by the flag (all but root's, hence it is asked).
+    EXPECT_TRUE(ExclusiveFlagSet(pty_.SlavePath()));
+    ClosePort(port_);
+    EXPECT_FALSE(ExclusiveFlagSet(pty_.SlavePath()));
+    port_ = OpenPort(pty_.SlavePath().c_str());
+    EXPECT_NE(port_, InvalidPortHandle) << "a closed port opens again";
 }
 
 TEST_F(SerialPosixTest, DevicesAreNumberedPersistentNamesFirstThenUsbThenOnBoardAtEveryOpen) {

@@ -11,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/port_names_posix.h"
@@ -48,10 +50,7 @@ class PseudoTerminal {
         return bytes;
     }
     // The device goes away, as when a USB adapter is pulled.
-    void HangUp() {
-        close(master_);
-        master_ = -1;
-    }
+    void HangUp() { close(std::exchange(master_, -1)); }
 
   private:
     int master_ = -1;
@@ -74,21 +73,14 @@ class PortsDirectory {
 
     const std::string& Path() const { return path_; }
     std::string Entry(int number) const { return path_ + "/com" + std::to_string(number); }
-    // Makes every number below `limit` an entry pointing nowhere: a missing device.
-    void ClaimAllAsMissing(int limit) const {
-        for (int number = 0; number < limit; ++number) {
-            symlink("/nonexistent/device", Entry(number).c_str());
-        }
-    }
 
   private:
     std::string path_;
 };
 
 inline std::string ReadWholeFile(const std::string& path) {
-    std::ostringstream contents;
-    contents << std::ifstream(path, std::ios::binary).rdbuf();
-    return contents.str();
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // Runs `words` as a child process, its standard output (and error) going into the files.
@@ -100,11 +92,9 @@ inline pid_t Spawn(std::vector<std::string> words, const std::string& out,
         if (!err.empty()) {
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
         }
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(&word[0]);
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv(words.size() + 1, nullptr);
+        std::transform(words.begin(), words.end(), argv.begin(),
+                       [](std::string& w) { return &w[0]; });
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -134,8 +124,7 @@ class SimulatedDevice {
     bool Ready() const { return !pty_.empty(); }
     const std::string& Pty() const { return pty_; }
     void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
+        if (pid_ > 0 && kill(pid_, SIGTERM) == 0) {
             waitpid(pid_, nullptr, 0);
         }
         pid_ = -1;

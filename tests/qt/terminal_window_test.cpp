@@ -54,7 +54,6 @@ class TerminalWindowTest : public QObject {
     void init() {
         TerminalSession = TerminalSessionRecord{};
         ports_ = std::make_unique<PortsDirectory>();
-        ports_->ClaimAllAsMissing(25);
         window_ = std::make_unique<TerminalWindow>();
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
