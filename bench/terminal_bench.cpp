@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/stream_tail.h"
 #include "core/pane.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
@@ -82,8 +83,7 @@ Options ParseOptions(int argc, char** argv) {
 // Runs every poll tick itself, so that it can time the ticks and see what each one did.
 class TickWatch : public QObject {
   public:
-    TickWatch(const Options& options, Clock::time_point start)
-        : options_(options), start_(start) {}
+    TickWatch(const Options& options, Clock::time_point start) : options_(options), start_(start) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto* timer = qobject_cast<QTimer*>(watched);
@@ -140,22 +140,6 @@ class TickWatch : public QObject {
     Clock::time_point uploadStart_{};
     Clock::duration uploadTime_{};
 };
-
-// The number of the newest numbered line the simulated device's stream put in the pane, which
-// tells how much of the stream arrived.
-long LastStreamLine() {
-    char tail[256] = {};
-    const std::size_t length = PaneLength();
-    const std::size_t start = length > sizeof tail - 1 ? length - (sizeof tail - 1) : 0;
-    PaneCopy(start, tail, sizeof tail - 1);
-    long last = 0;
-    for (const char* at = std::strstr(tail, "stream "); at != nullptr;
-         at = std::strstr(at + 1, "stream ")) {
-        // The stream may stop inside a line's number, so the largest whole one counts.
-        last = std::max(last, std::atol(at + 7));
-    }
-    return last;
-}
 
 // Types a line into the input line and presses Enter, as a user would.
 void TypeLine(InputLineEdit* input, const std::string& line) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/stream_tail.h"
 #include "core/pane.h"
 #include "shell/win32/main_window.h"
 
@@ -91,20 +92,6 @@ double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to,
                     const LARGE_INTEGER& frequency) {
     return 1e3 * static_cast<double>(to.QuadPart - from.QuadPart) /
            static_cast<double>(frequency.QuadPart);
-}
-
-// The number of the newest numbered line the simulated device's stream put in the pane.
-long LastStreamLine() {
-    char tail[256] = {};
-    const std::size_t length = PaneLength();
-    const std::size_t start = length > sizeof tail - 1 ? length - (sizeof tail - 1) : 0;
-    PaneCopy(start, tail, sizeof tail - 1);
-    long last = 0;
-    for (const char* at = std::strstr(tail, "stream "); at != nullptr;
-         at = std::strstr(at + 1, "stream ")) {
-        last = std::max(last, std::atol(at + 7));
-    }
-    return last;
 }
 
 // Runs the message loop itself so that it can time every poll tick: the main window's
