@@ -97,19 +97,20 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
     for (int event = 0; silence < 5 * UploadIdleTickLimit && disagreement.empty(); ++event) {
         const bool ending = event >= 300 || choices.Done();
         silence += ending ? 1 : 0;
-        const std::size_t kind = ending ? 6 : pick(0, 39);
-        if (kind < 3) {
-            // A restart from the first line; the idle-tick count carries on.
+        const std::size_t kind = ending ? 8 : pick(0, 39);
+        if (kind < 5) {
+            // A restart from the first line; the idle-tick count carries on. Restarts are many:
+            // one that kept the file it replaces open would run out of files.
             Type("rp!");
             upload.Start();
-        } else if (kind == 3) {
+        } else if (kind == 5) {
             // A restart that finds no file: a running upload goes on, its repeats reset.
             SetUploadPath("");
             Type("rp!");
             SetUploadPath(path.c_str());
             upload.FailedStart();
             pane += "no program to upload found!!!\n";
-        } else if (kind == 4) {
+        } else if (kind == 6) {
             // A typed line goes out up to its first NUL, at most 255 characters, with a line
             // feed unless Left Ctrl is held; "clear" alone empties the pane.
             const std::string line =
@@ -121,7 +122,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             pane = text == "clear" ? "" : pane;
             write(text == "clear" ? "" : text);
             write(text == "clear" || leftCtrl ? "" : "\n");
-        } else if (kind == 5) {
+        } else if (kind == 7) {
             // "open", whose own rules port_connection_test holds, moves what follows to port 1
             // or to no port; 0 probes each port for our device.
             const std::size_t shown = FakePane.output.size();
@@ -130,7 +131,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             port = TerminalSession.PortHandle != InvalidPortHandle;
             pane += FakePane.output.substr(shown);
             written.resize(device.writes.size(), "id\n");
-        } else if (kind < 12 || !port || pane.size() > 500000) {
+        } else if (kind < 14 || !port || pane.size() > 500000) {
             PollTick();
             upload.IdleTick();
         } else {

@@ -12,7 +12,6 @@ std::size_t PaneLength() {
     return FakePane.output.size();
 }
 
-// The core copies only from inside the pane; a start past its end throws.
 std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
     return FakePane.output.copy(buffer, count, start);
 }
