@@ -101,23 +101,7 @@ void OnSignal(int) {
     errno = savedErrno;
 }
 
-void PrintUsage(std::FILE* out) {
-    std::fputs("usage: varnoth-simdevice [options]\n"
-               "  --link PATH             symlink PATH to the slave side (removed on exit)\n"
-               "  --record FILE           write every received byte to FILE\n"
-               "  --answer MODE           + - * > none garbage seq:CHARS (default +)\n"
-               "  --delay MS              wait before each answer and id reply (default 0)\n"
-               "  --id TEXT|none          identification reply; \\n and \\r are expanded\n"
-               "  --echo                  send every received byte straight back\n"
-               "  --stream RATE           numbered text lines at RATE bytes/s (0 = flat out)\n"
-               "  --stream-bytes N        stop the stream after N bytes\n"
-               "  --stream-write-bytes N  write at most N bytes at a time; a paced stream\n"
-               "                          wakes whenever N more bytes are due\n"
-               "  --line-gap MS           silence that ends a line without LF (default 20)\n"
-               "  --hangup-after-lines N  vanish after answering N lines\n"
-               "  --help\n",
-               out);
-}
+void PrintUsage(std::FILE* out);
 
 [[noreturn]] void Fail(const std::string& message, bool showUsage = false) {
     std::fprintf(stderr, "varnoth-simdevice: %s\n", message.c_str());
@@ -176,39 +160,64 @@ std::string ExpandEscapes(const std::string& text) {
     return result;
 }
 
-bool TakesValue(const std::string& option) {
-    static const char* const valueOptions[] = {"--link",         "--record",
-                                               "--answer",       "--delay",
-                                               "--id",           "--stream",
-                                               "--stream-bytes", "--stream-write-bytes",
-                                               "--line-gap",     "--hangup-after-lines"};
-    return std::find(std::begin(valueOptions), std::end(valueOptions), option) !=
-           std::end(valueOptions);
-}
+// Every option once: the usage is printed from the same rows the command line is read with.
+struct OptionRule {
+    const char* name;
+    const char* value; // what the usage calls its value; nullptr for an option without one
+    const char* help;
+    void (*apply)(Options& options, const char* name, const std::string& value);
+};
 
-void ApplyValueOption(Options& options, const std::string& option, const std::string& value) {
-    if (option == "--link") {
-        options.linkPath = value;
-    } else if (option == "--record") {
-        options.recordPath = value;
-    } else if (option == "--answer") {
-        options.answerCycle = ParseAnswer(value);
-    } else if (option == "--delay") {
-        options.delay = Milliseconds(ParseNumber(option, value, 0));
-    } else if (option == "--id") {
-        options.answerId = value != "none";
-        options.idText = ExpandEscapes(value);
-    } else if (option == "--stream") {
-        options.stream = true;
-        options.streamRate = ParseNumber(option, value, 0);
-    } else if (option == "--stream-bytes") {
-        options.streamLimit = ParseNumber(option, value, 0);
-    } else if (option == "--stream-write-bytes") {
-        options.writeBytes = ParseNumber(option, value, 1);
-    } else if (option == "--line-gap") {
-        options.lineGap = Milliseconds(ParseNumber(option, value, 1));
-    } else {
-        options.hangupAfterLines = ParseNumber(option, value, 1);
+const OptionRule OptionRules[] = {
+    {"--link", "PATH", "symlink PATH to the slave side (removed on exit)",
+     [](Options& o, const char*, const std::string& v) { o.linkPath = v; }},
+    {"--record", "FILE", "write every received byte to FILE",
+     [](Options& o, const char*, const std::string& v) { o.recordPath = v; }},
+    {"--answer", "MODE", "+ - * > none garbage seq:CHARS (default +)",
+     [](Options& o, const char*, const std::string& v) { o.answerCycle = ParseAnswer(v); }},
+    {"--delay", "MS", "wait before each answer and id reply (default 0)",
+     [](Options& o, const char* n, const std::string& v) {
+         o.delay = Milliseconds(ParseNumber(n, v, 0));
+     }},
+    {"--id", "TEXT|none", "identification reply; \\n and \\r are expanded",
+     [](Options& o, const char*, const std::string& v) {
+         o.answerId = v != "none";
+         o.idText = ExpandEscapes(v);
+     }},
+    {"--echo", nullptr, "send every received byte straight back",
+     [](Options& o, const char*, const std::string&) { o.echo = true; }},
+    {"--stream", "RATE", "numbered text lines at RATE bytes/s (0 = flat out)",
+     [](Options& o, const char* n, const std::string& v) {
+         o.stream = true;
+         o.streamRate = ParseNumber(n, v, 0);
+     }},
+    {"--stream-bytes", "N", "stop the stream after N bytes",
+     [](Options& o, const char* n, const std::string& v) { o.streamLimit = ParseNumber(n, v, 0); }},
+    {"--stream-write-bytes", "N",
+     "write at most N bytes at a time; a paced stream\n"
+     "                          wakes whenever N more bytes are due",
+     [](Options& o, const char* n, const std::string& v) { o.writeBytes = ParseNumber(n, v, 1); }},
+    {"--line-gap", "MS", "silence that ends a line without LF (default 20)",
+     [](Options& o, const char* n, const std::string& v) {
+         o.lineGap = Milliseconds(ParseNumber(n, v, 1));
+     }},
+    {"--hangup-after-lines", "N", "vanish after answering N lines",
+     [](Options& o, const char* n, const std::string& v) {
+         o.hangupAfterLines = ParseNumber(n, v, 1);
+     }},
+    {"--help", nullptr, "show this and exit",
+     [](Options&, const char*, const std::string&) {
+         PrintUsage(stdout);
+         std::exit(0);
+     }},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fputs("usage: varnoth-simdevice [options]\n", out);
+    for (const OptionRule& rule : OptionRules) {
+        const std::string option =
+            rule.name + std::string(rule.value ? " " : "") + (rule.value ? rule.value : "");
+        std::fprintf(out, "  %-22s  %s\n", option.c_str(), rule.help);
     }
 }
 
@@ -216,18 +225,14 @@ Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--help") {
-            PrintUsage(stdout);
-            std::exit(0);
-        } else if (option == "--echo") {
-            options.echo = true;
-        } else if (!TakesValue(option)) {
+        const auto rule = std::find_if(std::begin(OptionRules), std::end(OptionRules),
+                                       [&](const OptionRule& r) { return option == r.name; });
+        if (rule == std::end(OptionRules)) {
             FailUsage("unknown option " + option);
-        } else if (i + 1 >= argc) {
+        } else if (rule->value != nullptr && i + 1 >= argc) {
             FailUsage("missing value for " + option);
-        } else {
-            ApplyValueOption(options, option, argv[++i]);
         }
+        rule->apply(options, rule->name, rule->value != nullptr ? argv[++i] : "");
     }
     return options;
 }
