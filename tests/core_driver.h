@@ -37,8 +37,8 @@ inline FakeDevice& Connect() {
     return device;
 }
 
-// A folder of this process's own, made once and removed at exit, ending in a separator: two
-// runs at the same time must not overwrite each other's program files.
+// A folder of this process's own, ending in a separator: two runs at the same time must not
+// overwrite each other's program files.
 inline const std::string& ProgramFolder() {
     static const struct Folder {
         std::string path;

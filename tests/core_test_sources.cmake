@@ -4,6 +4,5 @@ set(VARNOTH_CORE_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/fakes/fake_serial.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fakes/fake_pane.cpp
   ${CMAKE_CURRENT_LIST_DIR}/upload_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/port_connection_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/input_line_commands_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/command_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/output_pane_test.cpp)

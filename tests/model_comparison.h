@@ -1,21 +1,17 @@
-// The core and independent models side by side: the upload's (tests/upload_model.h), the
-// chunk rule's, which sees the device's bytes as whole chunks where the core reads them in
-// pieces cut short by time, and the typed lines'. core_tests and core_fuzzer make the same
-// choices, so that both explore the same ground.
+// The core beside independent models: the upload's (tests/upload_model.h), the chunk rule's,
+// which sees whole chunks where the core reads pieces cut short by time, and the typed lines'.
 #pragma once
 
 #include "tests/core_driver.h"
 #include "tests/upload_model.h"
 
-// Choices read from bytes, the fuzzer's input; past their end every choice is the lowest. With
-// no bytes they come from seeded random numbers and never end.
+// Choices read from the fuzzer's bytes (past their end, the lowest), or else seeded random ones.
 struct Choices {
     const unsigned char* data = nullptr;
     std::size_t size = 1, at = 0;
     std::mt19937 random{20261206};
 
     bool Done() const { return at >= size; }
-    // A number from low to high, from as many bytes as the range needs.
     std::size_t Pick(std::size_t low, std::size_t high) {
         std::size_t value = 0;
         for (std::size_t span = high - low; span > 0; span >>= 8) {
@@ -35,10 +31,9 @@ inline std::string Shown(const std::string& chunk) {
     return text;
 }
 
-// One run on a freshly reset core: a program file, then events until the choices are done or
-// 300 have passed, then silence, which ends every upload (five time-outs at the most). Returns
-// where the core first differs from the models, empty if nowhere; counts in cutReads the reads
-// that ended before their chunk did.
+// One run on a freshly reset core: a program file, events until the choices are done or 300
+// have passed, then the silence that ends every upload. Returns where the core first differs
+// from the models, empty if nowhere; counts in cutReads the reads that ended mid-chunk.
 inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
     using namespace std::string_literals;
     auto pick = [&](std::size_t low, std::size_t high) { return choices.Pick(low, high); };
@@ -74,7 +69,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             port ? written.push_back(bytes) : void(++writtenNowhere);
         }
     };
-    // What differs; what was written and the pane, which only grow, are compared whole at the end.
+    // What was written and the pane only grow, so they are compared whole at the end.
     auto differs = [&](bool atEnd) -> const char* {
         if (bool(TerminalSession.Uploading) != upload.Active() ||
             (TerminalSession.UploadFile == nullptr) == upload.Active() ||
@@ -99,8 +94,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         silence += ending ? 1 : 0;
         const std::size_t kind = ending ? 8 : pick(0, 39);
         if (kind < 5) {
-            // A restart from the first line; the idle-tick count carries on. Restarts are many:
-            // one that kept the file it replaces open would run out of files.
+            // Restarts are many: one that kept the file it replaces open would run out of files.
             Type("rp!");
             upload.Start();
         } else if (kind == 5) {
@@ -111,8 +105,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             upload.FailedStart();
             pane += "no program to upload found!!!\n";
         } else if (kind == 6) {
-            // A typed line goes out up to its first NUL, at most 255 characters, with a line
-            // feed unless Left Ctrl is held; "clear" alone empties the pane.
+            // Up to its first NUL, 255 characters at most, LF unless Left Ctrl is held.
             const std::string line =
                 (pick(0, 3) == 0 ? "clear" : "") + random("ab +-\0"s, pick(0, 300));
             const std::string text =
@@ -123,8 +116,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             write(text == "clear" ? "" : text);
             write(text == "clear" || leftCtrl ? "" : "\n");
         } else if (kind == 7) {
-            // "open", whose own rules port_connection_test holds, moves what follows to port 1
-            // or to no port; 0 probes each port for our device.
+            // "open" (its rules are command_test's) to port 1, to none, or detection.
             const std::size_t shown = FakePane.output.size();
             device.bytesPerRead = 0; // the probe reads for as long as it takes
             Type("open" + (pick(0, 1) == 0 ? " 1"s : random(" +-0123456789x"s, pick(0, 24))));
@@ -135,8 +127,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             PollTick();
             upload.IdleTick();
         } else {
-            // Mostly a few answers; now and then a reply, or a stream that lasts many ticks
-            // or, rarely, fills more than a chunk.
+            // Mostly a few answers; now and then a reply, a stream over many ticks, or more.
             const std::size_t size = pick(0, 9999);
             const std::string bytes =
                 size < 8000 ? random("++++---*>\x11\x13?T\0xx"s, pick(1, 3))
@@ -145,8 +136,8 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
                                      : size < 9998 ? pick(100, 5000)
                                                    : pick(60000, 140000));
             std::size_t shown = pane.size(), read = 0;
-            // The chunk rule: a chunk ends at every silence and every ReceiveCapacity - 1 bytes;
-            // it goes to the upload and shows whole, then a line break outside an upload.
+            // A chunk ends at a silence or after ReceiveCapacity - 1 bytes; then, outside an
+            // upload, a line break.
             for (std::size_t at = 0; at < bytes.size(); at += ReceiveCapacity - 1) {
                 const std::string chunk = bytes.substr(at, ReceiveCapacity - 1);
                 upload.Receive(chunk);
@@ -154,8 +145,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             }
             device.chunks.push_back(bytes);
             for (int reads = 0; !device.chunks.empty() && reads < 100000; ++reads) {
-                // A read cut short at the very end of the bytes leaves the silence after
-                // them to the next tick, which is then an idle tick in both accounts.
+                // A read cut short at the very end leaves the silence to the next tick: idle.
                 if (device.chunks.front().empty()) {
                     upload.IdleTick();
                 }

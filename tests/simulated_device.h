@@ -1,6 +1,6 @@
-// The fixture of every test over the real POSIX link: a pseudo-terminal on which the test plays
-// the device, a throwaway ports directory that is also the device root (so that no port of the
-// machine is opened), and the simulated device, run as a child process and linked there.
+// Every test over the real POSIX link: a pseudo-terminal on which the test plays the device, a
+// throwaway ports directory that is also the device root (no port of the machine is opened), and
+// the simulated device as a child process linked there.
 #pragma once
 
 #include <fcntl.h>
@@ -20,7 +20,6 @@
 
 #include "serial/port_names_posix.h"
 
-// The port is the slave side; the test is the device on the master side, and sees the settings.
 class PseudoTerminal {
   public:
     PseudoTerminal() {
@@ -33,7 +32,7 @@ class PseudoTerminal {
 
     int Master() const { return master_; }
     const std::string& SlavePath() const { return slavePath_; }
-    // A few kilobytes at most, which the pseudo-terminal takes in one write.
+    // A few kilobytes at most, which it takes in one write.
     bool Send(const std::string& bytes) const {
         return write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }

@@ -1,6 +1,5 @@
-// A second, independent account of the upload, written from its state table rather than from
-// the code: the whole file is normalised up front and cut into pieces, where the core reads
-// and normalises as it goes.
+// The upload written from its state table, not from the code: the whole file is cut into pieces
+// up front, where the core reads as it goes.
 #pragma once
 
 #include <algorithm>
@@ -9,8 +8,8 @@
 
 #include "core/upload.h"
 
-// CR LF becomes LF over the whole text, 0x1A cuts it, lines end after LF, no piece is
-// longer than 1,023 bytes, and what is sent of a piece stops at its first NUL.
+// CR LF becomes LF, 0x1A ends the text, a piece is a line or 1,023 bytes of one, sent up to
+// its first NUL.
 inline std::vector<std::string> ProgramPieces(std::string text) {
     text = text.substr(0, text.find('\x1a'));
     for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
@@ -42,7 +41,6 @@ class UploadModel {
     // "rp!" when the file cannot be read: a running upload goes on.
     void FailedStart() { retries_ = 0; }
 
-    // Bytes of one received chunk, handed over while the upload lasts.
     void Receive(const std::string& chunk) {
         quietTicks_ = active_ && !chunk.empty() ? 0 : quietTicks_;
         for (std::size_t i = 0; i < chunk.size() && active_; ++i) {
@@ -84,7 +82,7 @@ class UploadModel {
         }
     }
 
-    // Sends the next piece, or the current one again; one with nothing to send ends the upload.
+    // A piece with nothing to send ends the upload.
     void SendPiece(bool next) {
         if (next) {
             current_ = next_ < pieces_.size() ? pieces_[next_++] : "";
