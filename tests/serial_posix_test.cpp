@@ -189,13 +189,4 @@ TEST_F(SerialPosixTest, DevicesAreNumberedPersistentNamesFirstThenUsbThenOnBoard
     }
 }
 
-TEST_F(SerialPosixTest, WithoutItsVariableThePortsDirectoryIsInXdgConfigHomeThenHome) {
-    unsetenv(PortsDirectoryVariable);
-    setenv("XDG_CONFIG_HOME", "/config", 1);
-    EXPECT_EQ(PortsDirectoryPath(), "/config/varnoth/ports");
-    unsetenv("XDG_CONFIG_HOME");
-    setenv("HOME", "/home/user", 1); // nothing else in this program reads it
-    EXPECT_EQ(PortsDirectoryPath(), "/home/user/.config/varnoth/ports");
-}
-
 } // namespace
