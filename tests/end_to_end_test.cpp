@@ -23,8 +23,8 @@ const std::string ProgramText =
     "0\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n" + std::string(1500, 'L') + "\r\n";
 constexpr const char* WholeProgram = "0123456789ab";
 
-// What the device receives of ProgramText, by pieces: 0 to 9 its short lines, a and b the long
-// one's two (1,023 bytes, the most a line carries, and the rest); i the detection probe.
+// What the device receives, by pieces: 0 to 9 ProgramText's short lines, a and b the long one's
+// two (1,023 bytes, the most a piece carries, and the rest); i the detection probe.
 std::string Sent(const std::string& pieces) {
     std::string bytes;
     for (const char piece : pieces) {

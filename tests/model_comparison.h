@@ -116,7 +116,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             write(text == "clear" ? "" : text);
             write(text == "clear" || leftCtrl ? "" : "\n");
         } else if (kind == 7) {
-            // "open" (its rules are command_test's) to port 1, to none, or detection.
+            // "open" (its rules are core_test's) to port 1, to none, or detection.
             const std::size_t shown = FakePane.output.size();
             device.bytesPerRead = 0; // the probe reads for as long as it takes
             Type("open" + (pick(0, 1) == 0 ? " 1"s : random(" +-0123456789x"s, pick(0, 24))));

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The real program on Xvfb, typed at with real key events. At the simulated device: Left Ctrl +
-# Enter holds back the line feed, Right Ctrl + Enter does not; in the pane Ctrl+A stays, typing
-# goes on in the input line and Enter only brings the focus over; the input line takes 255
-# characters; "rp!" uploads the file named after "--" in words, one of them empty. Closing the
-# window as a window manager does ends the program with exit code 0.
+# The real program on Xvfb, typed at with real key events, as the simulated device sees it: the
+# Ctrl keys, keys in the pane, the 255 characters of the input line, "rp!" of a file named in
+# words (one empty) after "--", and exit code 0 after the window is closed.
 # Arguments: the terminal, the simulated device.
 set -euo pipefail
 terminal=$1 simdevice=$2

@@ -1,6 +1,5 @@
-// The Linux window on Qt's offscreen platform over the core, the POSIX serial link and the
-// simulated device: what the real program on X11 (program_on_x11_test.sh) cannot show, such as
-// sizes, the Ctrl keys' edge cases and the pane's text.
+// The Linux window on Qt's offscreen platform over the core, the POSIX link and the simulated
+// device: what the real program on X11 cannot show (sizes, the Ctrl keys' edge cases, the pane).
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>

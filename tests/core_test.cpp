@@ -1,9 +1,11 @@
-// Typed lines: which are local commands ("rp!" and "clear" exactly, "open" as a prefix), and
-// "open n": the number as the device tools read it, and detection ("open 0"). How other lines go
-// out is compared with a model in upload_test.cpp.
+// The core through its front door (typed lines, PollTick) over the fake serial link and pane:
+// which lines are local commands ("rp!" and "clear" exactly, "open" as a prefix); "open n", the
+// number read as the device tools read it, and detection ("open 0"); the upload and what reaches
+// it, compared with the models of tests/model_comparison.h on seeded random choices (typed lines
+// too); program files that cannot be read or named; the pane kept within its limit.
 #include <gtest/gtest.h>
 
-#include "tests/core_driver.h"
+#include "tests/model_comparison.h"
 
 namespace {
 
@@ -118,6 +120,85 @@ TEST(PortConnectionTest, DetectionKeepsTheFirstPortThatIdentifiesItselfAndCloses
     EXPECT_EQ(Device(Com("0")).writes, Names{"id\n"});
     EXPECT_TRUE(TerminalSession.Uploading);
     EXPECT_EQ(TerminalSession.UploadLineNumber, 1);
+}
+
+TEST(UploadTest, TheCoreAgreesWithTheModelsOnRandomFilesAnswersAndReads) {
+    Choices choices;
+    std::size_t transmissions = 0, cutReads = 0;
+    for (int run = 0; run < 1500; ++run) {
+        ResetCore();
+        ASSERT_EQ(CompareWithModels(choices, cutReads), "") << "run " << run;
+        transmissions += Device("\\\\.\\COM1").writes.size();
+    }
+    // The choices must reach well past the first line and cut chunks into many pieces, or the
+    // comparison proves little.
+    EXPECT_GT(transmissions, 50000u);
+    EXPECT_GT(cutReads, 20000u);
+}
+
+TEST(UploadTest, AProgramPathThatCannotBeReadOrKeptIsReported) {
+    ResetCore();
+    const std::string real = ProgramFile("A\n");
+    const std::string folder = ProgramFolder();
+    // A path too long to keep must not be cut to a shorter one that names another file. The
+    // long paths name the same file through "./" steps, which every platform reads alike.
+    auto padded = [&](std::size_t length) {
+        std::string steps;
+        while (real.size() + steps.size() + 2 <= length) {
+            steps += "./";
+        }
+        steps += real.size() + steps.size() < length ? "/" : "";
+        return folder + steps + real.substr(folder.size());
+    };
+    const std::string noProgram = "no program to upload found!!!\n";
+    const struct {
+        std::string path;
+        bool kept;
+        std::string pane;
+    } cases[] = {
+        {"", true, noProgram},
+        {folder + "missing.txt", true, noProgram},
+        {folder, true, noProgram}, // a folder is no program
+        {padded(UploadPathCapacity), false, noProgram},
+        {padded(UploadPathCapacity - 1), true, ""}, // the longest that fits is kept whole
+    };
+    for (const auto& c : cases) {
+        ResetCore();
+        FakeDevice& device = Connect();
+        EXPECT_EQ(SetUploadPath(c.path.c_str()), c.kept) << c.path;
+        EXPECT_TRUE(Type("rp!"));
+        EXPECT_EQ(FakePane.output, c.pane) << c.path;
+        EXPECT_EQ(device.received, c.pane.empty() ? "A\n" : "") << c.path;
+        EXPECT_EQ(CountProgramLines(), c.pane.empty() ? 1 : -1) << c.path;
+    }
+}
+
+TEST(OutputPaneTest, AFullPaneGivesUpItsOldestWholeLinesOrElseItsOldestText) {
+    ResetCore();
+    // Numbered lines of 100 characters, to 3 short of the limit: up to it all is kept.
+    std::string full;
+    for (int line = 0; full.size() < OutputPaneLimit; ++line) {
+        full += std::to_string(line) + std::string(98 - std::to_string(line).size(), '.') + "\r\n";
+    }
+    full.resize(OutputPaneLimit - 3);
+    AppendOutput(full.c_str());
+    AppendOutput("abc");
+    full += "abc";
+    ASSERT_EQ(FakePane.output, full);
+    // What stays is the newest part of what was there, starting just after a line end.
+    AppendOutput("newest");
+    const std::string kept = FakePane.output.substr(0, FakePane.output.size() - 6);
+    EXPECT_GE(kept.size(), OutputPaneLimit - OutputPaneTrimBlock - OutputPaneLineSearch);
+    EXPECT_LE(kept.size(), OutputPaneLimit - OutputPaneTrimBlock - 6);
+    EXPECT_EQ(full.substr(full.size() - kept.size() - 2), "\r\n" + kept);
+
+    // Without line ends the cut falls inside the text; of a huge text the newest part stays.
+    AppendOutput(std::string(OutputPaneLimit, 'a').c_str());
+    AppendOutput("bc");
+    EXPECT_EQ(FakePane.output, std::string(OutputPaneLimit - OutputPaneTrimBlock - 2, 'a') + "bc");
+    const std::string huge = "0123456789" + std::string(OutputPaneLimit, 'x') + "end";
+    AppendOutput(huge.c_str());
+    EXPECT_EQ(FakePane.output, huge.substr(13));
 }
 
 } // namespace
