@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -36,20 +36,17 @@ TEST(SerialWin32Test, TheLinkIsSetForTheDeviceAndPassesEveryByteBothWays) {
 
     // Read back in chunks smaller than what was sent: each stops at its capacity and ends in a
     // NUL, which the device probe's string search needs, and the rest comes with the next.
-    std::string all, received;
-    for (int value = 0; value < 256; ++value) {
-        all += static_cast<char>(value);
-    }
+    std::string all(256, '\0'), received;
+    std::iota(all.begin(), all.end(), '\0');
     WritePort(port, "nothing", 0);
     WritePort(port, all.data(), all.size());
     for (const ULONGLONG end = GetTickCount64() + 20000;
          received.size() < all.size() && GetTickCount64() < end;) {
-        char chunk[16];
-        std::memset(chunk, 0x7F, sizeof chunk);
+        std::string chunk(16, '\x7F');
         bool quiet = false;
-        const std::size_t got = ReadPort(port, chunk, sizeof chunk, UnlimitedReadBudget, &quiet);
-        ASSERT_TRUE(got < sizeof chunk && chunk[got] == '\0') << got << " bytes, no NUL after";
-        received.append(chunk, got);
+        const auto got = ReadPort(port, &chunk[0], chunk.size(), UnlimitedReadBudget, &quiet);
+        ASSERT_TRUE(got < chunk.size() && chunk[got] == '\0') << got << " bytes, no NUL after";
+        received.append(chunk, 0, got);
     }
     EXPECT_EQ(received, all) << "no line-end translation, no flow-control bytes taken, NUL kept, "
                                 "and a write of nothing sends nothing";

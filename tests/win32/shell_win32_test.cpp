@@ -1,6 +1,5 @@
-// The Win32 shell's parts in the test's own process: the windows CreateMainWindows makes, the
-// core's pane operations over their real edit controls with their real limits, and the
-// command-line rest taken as the program file's path. What a user does is the driver's part.
+// The Win32 shell's parts in the test's own process: its windows, the core's pane operations
+// over their real edit controls, the command line's path. What a user does is the driver's part.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,9 +1,8 @@
 // Works the real varnoth-terminal.exe from outside, as a user would: real keys and clicks, the
-// close box, the command line (its windows' styles and layout are shell_win32_tests' part).
-// tools/run-windows-tests.sh names the program in VARNOTH_TERMINAL and in VARNOTH_WORK the
-// folder with "program dir\program file.txt", program-lines.txt (what an upload of it sends)
-// and portN-received.bin, what the device on COMn received: COM3 answers every line with '+',
-// COM4 none, COM8 streams without pause.
+// close box, the command line (styles and layout are shell_win32_tests' part). The program is
+// VARNOTH_TERMINAL; VARNOTH_WORK holds "program dir\program file.txt", program-lines.txt (what an
+// upload of it sends) and portN-received.bin, what the device on COMn received: COM3 answers
+// every line with '+', COM4 none, COM8 streams without pause (tools/run-windows-tests.sh).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,34 +12,27 @@
 #include <iterator>
 #include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
-// A file in the work folder; for a device's record, what came since the mark (it only grows).
-struct WorkFile {
-    std::string Read() const {
-        std::ifstream file(std::getenv("VARNOTH_WORK") + ("\\" + name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), {}};
-    }
-    void Mark() { mark = Read().size(); }
-    std::string Since() const { return Read().substr(mark); }
-    std::string name;
-    std::size_t mark = 0;
-};
-
-// Conditions are waited for, never slept on: the deadline only bounds a failure.
-template <class F> bool WaitUntil(F condition) {
-    const ULONGLONG end = GetTickCount64() + 20000;
-    while (!condition() && GetTickCount64() < end) {
-        Sleep(20);
-    }
-    return condition();
+std::string WorkFile(const std::string& name) {
+    std::ifstream file(std::getenv("VARNOTH_WORK") + ("\\" + name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
-// What `actual` gives once it gives `expected`, or at the deadline.
+// What the device on COM`port` receives from now on (its record only grows).
+auto Arrivals(int port) {
+    const std::string name = "port" + std::to_string(port) + "-received.bin";
+    return [name, mark = WorkFile(name).size()] { return WorkFile(name).substr(mark); };
+}
+
+// What `actual` gives once it gives `expected`. Conditions are waited for, never slept on: the
+// deadline only bounds a failure.
 template <class F> auto Await(F actual, const decltype(actual())& expected) {
-    WaitUntil([&] { return actual() == expected; });
+    for (const ULONGLONG end = GetTickCount64() + 20000;
+         actual() != expected && GetTickCount64() < end;) {
+        Sleep(20);
+    }
     return actual();
 }
 
@@ -62,14 +54,15 @@ class TerminalTest : public testing::Test {
         startup.cb = sizeof startup;
         ASSERT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
                                    nullptr, nullptr, &startup, &process_));
-        ASSERT_TRUE(WaitUntil([&] {
+        const auto shown = [&] {
             main_ = FindWindowA("Varnoth serial terminal", "Varnoth serial terminal");
             for (HWND child = nullptr;
                  main_ && (child = FindWindowExA(main_, child, "EDIT", nullptr));) {
                 (GetWindowLongPtrA(child, GWL_STYLE) & ES_MULTILINE ? output_ : input_) = child;
             }
             return main_ && output_ && input_;
-        })) << "the program shows its window";
+        };
+        ASSERT_TRUE(Await(shown, true)) << "the program shows its window";
     }
 
     // As the close box does: the program ends with exit code 0.
@@ -95,64 +88,49 @@ class TerminalTest : public testing::Test {
     // Where the focus is (input line or output pane), the input line and where its selection
     // starts, and what the quiet device got.
     using State = std::tuple<std::string, std::string, int, std::string>;
-    State Now() const {
+    State Now(const std::string& quiet) const {
         GUITHREADINFO thread{};
         thread.cbSize = sizeof thread;
         GetGUIThreadInfo(process_.dwThreadId, &thread);
         DWORD_PTR selection = 0;
         SendMessageTimeoutA(input_, EM_GETSEL, 0, 0, 0, 10000, &selection);
         const HWND focus = thread.hwndFocus;
-        return {focus == input_    ? "input"
-                : focus == output_ ? "pane"
-                                   : "?",
-                Text(input_), LOWORD(selection), quiet_.Since()};
+        const char* where = focus == input_ ? "input" : focus == output_ ? "pane" : "?";
+        return {where, Text(input_), LOWORD(selection), quiet};
     }
 
     // Each character as the keys that type it on the current layout, with Shift and the given Ctrl
     // key held where it needs them: Ctrl + a letter types its control character, Ctrl + Enter LF.
-    // Right-hand Ctrl is an extended key.
+    // Right-hand Ctrl is an extended key. Input goes to the foreground window, so the program is
+    // made that first.
     void Type(const std::string& text, BYTE ctrl = VK_LCONTROL) const {
-        // Input goes to the foreground window, so the program is made that first.
-        WaitUntil([&] { return SetForegroundWindow(main_) && GetForegroundWindow() == main_; });
-        std::vector<INPUT> events;
-        const auto add = [&](BYTE key, DWORD up) {
+        Await([&] { return SetForegroundWindow(main_) && GetForegroundWindow() == main_; }, true);
+        const auto press = [](BYTE key, DWORD up) {
             INPUT event{INPUT_KEYBOARD, {}};
             event.ki = {key, static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC)),
                         up | (key == VK_RCONTROL ? KEYEVENTF_EXTENDEDKEY : 0), 0, 0};
-            events.insert(events.end(), key != 0, event);
+            SendInput(key != 0, &event, sizeof event);
         };
         for (const char c : text) {
             // Ctrl + Enter types LF on Windows, but wine's X11 keyboard finds another key for it.
             const SHORT keys = c == '\n' ? MAKEWORD(VK_RETURN, 2) : VkKeyScanA(c);
             const BYTE shift = HIBYTE(keys) & 1 ? VK_LSHIFT : 0,
-                       control = HIBYTE(keys) & 2 ? ctrl : 0;
-            for (const BYTE down : {shift, control, LOBYTE(keys)}) {
-                add(down, 0);
-            }
-            for (const BYTE up : {LOBYTE(keys), control, shift}) {
-                add(up, KEYEVENTF_KEYUP);
+                       control = HIBYTE(keys) & 2 ? ctrl : 0, key = LOBYTE(keys);
+            const BYTE downThenUp[] = {shift, control, key, key, control, shift};
+            for (int i = 0; i < 6; ++i) {
+                press(downThenUp[i], i < 3 ? 0 : KEYEVENTF_KEYUP);
             }
         }
-        SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT));
-    }
-    // Into the output pane, `down` pixels below its top: at the same spot a second click would
-    // be a double click, which does not take the focus.
-    void Click(int down) const {
-        RECT pane{};
-        GetWindowRect(output_, &pane);
-        SetCursorPos((pane.left + pane.right) / 2, pane.top + down);
-        mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
-        mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
     }
 
     PROCESS_INFORMATION process_{};
     HWND main_ = nullptr, output_ = nullptr, input_ = nullptr;
-    WorkFile answering_{"port3-received.bin"}, quiet_{"port4-received.bin"};
 };
 
 // Each row goes on where the one before left off, on the device that answers nothing, so that
 // no answer can be taken for a line end. A key goes to where the focus is when it is queued, so
-// a click is a row of its own: its check waits for the focus to move.
+// a click is a row of its own: its check waits for the focus to move. A second click at the
+// same spot would be a double click, which does not take the focus.
 TEST_F(TerminalTest, KeysGoWhereTheUserMeansThem) {
     Type("open 4\r");
     const std::string full(255, 'w');
@@ -165,34 +143,27 @@ TEST_F(TerminalTest, KeysGoWhereTheUserMeansThem) {
     } cases[] = {
         {"at start", "", {"input", "", 0, ""}},
         {"Left Ctrl + Enter sends the line without LF", "left\n", {"input", "", 0, "left"}},
-        {"Right Ctrl + Enter sends the line with LF",
-         "right\n",
-         {"input", "", 0, "right\n"},
-         0,
-         VK_RCONTROL},
+        {"Right Ctrl + Enter adds LF", "right\n", {"input", "", 0, "right\n"}, 0, VK_RCONTROL},
         // Ctrl+A comes last, so once the selection starts at 0 every key has been handled.
-        {"the input line takes no more than 255 characters",
-         std::string(300, 'w') + "\x01",
-         {"input", full, 0, ""}},
+        {"the input line takes 255 characters", full + "www\x01", {"input", full, 0, ""}},
         {"a full input line is sent whole", "\r", {"input", "", 0, full + "\n"}},
         {"a click puts the focus in the output pane", "", {"pane", "", 0, ""}, 20},
-        {"a letter typed in the output pane lands in the input line, which takes the focus",
-         "x",
-         {"input", "x", 1, ""}},
+        {"a letter in the pane goes to the input line with the focus", "x", {"input", "x", 1, ""}},
         {"Ctrl+A selects the whole input line", "yz\x01q", {"input", "q", 1, ""}},
         {"so does a second click", "", {"pane", "q", 1, ""}, 100},
-        {"Enter in the output pane moves the focus to the input line and runs nothing",
-         "\r",
-         {"input", "q", 1, ""}},
+        {"Enter in the pane only moves the focus to the input line", "\r", {"input", "q", 1, ""}},
         {"the next Enter runs the line", "\r", {"input", "", 0, "q\n"}},
     };
     for (const auto& c : cases) {
-        quiet_.Mark();
+        const auto quiet = Arrivals(4);
         if (c.click != 0) {
-            Click(c.click);
+            RECT pane{};
+            GetWindowRect(output_, &pane);
+            SetCursorPos((pane.left + pane.right) / 2, pane.top + c.click);
+            mouse_event(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
         }
         Type(c.typed, c.ctrl);
-        EXPECT_EQ(Await([&] { return Now(); }, c.expected), c.expected) << c.name;
+        EXPECT_EQ(Await([&] { return Now(quiet()); }, c.expected), c.expected) << c.name;
     }
 }
 
@@ -201,28 +172,27 @@ TEST_F(TerminalTest, KeysGoWhereTheUserMeansThem) {
 TEST_F(TerminalTest, TheCommandLineNamesTheProgramFile) {
     const std::string path =
         std::getenv("VARNOTH_WORK") + std::string("\\program dir\\program file.txt");
-    const std::string lines = WorkFile{"program-lines.txt"}.Read();
+    const std::string lines = WorkFile("program-lines.txt");
     const std::string cases[][3] = {{"\"" + path + "\"", "open 3", lines},
                                     {path, "open 0", "id\n" + lines}};
     for (const auto& [rest, open, sent] : cases) {
         Close();
         Start(rest);
-        answering_.Mark();
+        const auto answering = Arrivals(3);
         Type(open + "\rrp!\r");
-        EXPECT_EQ(Await([&] { return answering_.Since(); }, sent), sent) << rest;
+        EXPECT_EQ(Await(answering, sent), sent) << rest;
     }
 }
 
 // A device that never pauses for 50 ms must neither freeze the window nor hide its text until
 // it stops.
 TEST_F(TerminalTest, AStreamingDeviceLeavesTheWindowWorking) {
-    WorkFile streaming{"port8-received.bin"};
     Type("open 8\r");
-    EXPECT_TRUE(WaitUntil([&] { return Text(output_).find("stream ") != std::string::npos; }))
+    EXPECT_TRUE(Await([&] { return Text(output_).find("stream ") != std::string::npos; }, true))
         << "the pane shows the stream while it streams: " << Text(output_).substr(0, 80);
-    streaming.Mark();
+    const auto streaming = Arrivals(8);
     Type("hello\r");
-    EXPECT_EQ(Await([&] { return streaming.Since(); }, "hello\n"), "hello\n");
+    EXPECT_EQ(Await(streaming, "hello\n"), "hello\n");
 }
 
 } // namespace
