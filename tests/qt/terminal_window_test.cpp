@@ -65,21 +65,17 @@ class TerminalWindowTest : public QObject {
         ports_.reset();
     }
 
-    void layoutFollowsTheWindowSize_data() {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("narrower than the margin") << QSize(5, 100);
-        QTest::newRow("lower than the input line") << QSize(300, 10);
-    }
-
     void layoutFollowsTheWindowSize() {
-        QFETCH(QSize, size);
         QCOMPARE(window_->frameGeometry().size(), QSize(640, 512)); // as opened
-        window_->resize(size);
-        QTRY_COMPARE(window_->size(), size);
-        // A pane without room gets a size of 0, not the negative one of the formulas.
-        const int paneWidth = qMax(0, size.width() - 8);
-        QCOMPARE(Pane()->geometry(), QRect(8, 0, paneWidth, qMax(0, size.height() - 24)));
-        QCOMPARE(window_->InputLine()->geometry(), QRect(8, size.height() - 24, paneWidth, 24));
+        // Narrower than the margin, lower than the input line: a pane without room gets a size
+        // of 0, not the negative one of the formulas.
+        for (const QSize size : {QSize(5, 100), QSize(300, 10)}) {
+            window_->resize(size);
+            QTRY_COMPARE(window_->size(), size);
+            const int paneWidth = qMax(0, size.width() - 8);
+            QCOMPARE(Pane()->geometry(), QRect(8, 0, paneWidth, qMax(0, size.height() - 24)));
+            QCOMPARE(window_->InputLine()->geometry(), QRect(8, size.height() - 24, paneWidth, 24));
+        }
     }
 
     // Keys: L/l left Ctrl down/up, R/r right Ctrl down/up, P a click into the pane, E/e Enter
