@@ -1,8 +1,6 @@
-// The core through its front door (typed lines, PollTick) over the fake serial link and pane:
-// which lines are local commands ("rp!" and "clear" exactly, "open" as a prefix); "open n", the
-// number read as the device tools read it, and detection ("open 0"); the upload and what reaches
-// it, compared with the models of tests/model_comparison.h on seeded random choices (typed lines
-// too); program files that cannot be read or named; the pane kept within its limit.
+// The core through its front door over the fake serial link and pane: which lines are local
+// commands ("rp!" and "clear" exactly, "open" as a prefix), "open n" and detection, the upload
+// against the models of tests/model_comparison.h, unreadable program files, the pane's limit.
 #include <gtest/gtest.h>
 
 #include "tests/model_comparison.h"

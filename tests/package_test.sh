@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: made by tools/make-packages.sh, unpacked into a
-# throwaway root with dpkg -x (installing it for real would change this machine). Checks the
-# files a desktop needs, that the dependencies name Qt and its platform plugins and that apt
-# can satisfy them, and that the installed programs answer their options.
+# The Debian package as a user gets it, unpacked with dpkg -x (installing it for real would
+# change this machine): the files a desktop needs, dependencies apt can satisfy, and the
+# installed programs answering their options.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

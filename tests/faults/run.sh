@@ -5,9 +5,7 @@
 #   native|qt [NAME...]  ctest on the dev build: the tests named NAME or run by the program
 #                        NAME; without names every test of the kind (qt: those named qt_*)
 #   wine                 tools/run-windows-tests.sh;  fuzz  tools/run-fuzz.sh
-#
-#   tests/faults/run.sh [--label NAME] [FAULT...]   FAULT: a patch, its name or its number
-#
+# Usage: tests/faults/run.sh [--label NAME] [FAULT...]; FAULT: a patch, its name or its number.
 # Prints caught, missed or broken (does not apply or build) per fault, and with --label also
 # into tests/faults/results/NAME.txt. FAULTS_SCRATCH (default build/faults) holds the scratch
 # copy, kept between runs so that builds stay incremental, and the logs.

@@ -1,6 +1,5 @@
 // The core against the models of tests/model_comparison.h on choices read from the fuzzer's
-// input: program files, typed lines, "open", restarts, silences and device bytes read whole or
-// in pieces, searched by coverage rather than at random, under the sanitizers.
+// input, searched by coverage rather than at random, under the sanitizers.
 #include <cstdio>
 #include <cstdlib>
 
