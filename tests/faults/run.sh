@@ -4,6 +4,7 @@
 # and which tests should catch it ("Covers:", one line per kind):
 #   native|qt [NAME...]  ctest on the dev build: the tests named NAME or run by the program
 #                        NAME; without names every test of the kind (qt: those named qt_*)
+#   asan [NAME...]       the same as native on the build with the sanitizers
 #   wine                 tools/run-windows-tests.sh;  fuzz  tools/run-fuzz.sh
 # Usage: tests/faults/run.sh [--label NAME] [FAULT...]; FAULT: a patch, its name or its number.
 # Prints caught, missed or broken (does not apply or build) per fault, and with --label also
@@ -48,19 +49,20 @@ covers() { sed -n '/^diff --git/q; s/^Covers: *//p' "$1"; }
 # Each build comes first, so that a fault that does not compile is not taken for a failed test.
 run_kind() { # KIND NAME...
   local presets=(dev) filter=(-R "^($(IFS='|' && echo "${*:2}"))(\\.|\$)")
-  case $1 in wine) presets=(windows-x86_64 windows-i686) ;; fuzz) presets=(fuzz) ;; esac
+  case $1 in asan | fuzz) presets=("$1") ;; wine) presets=(windows-x86_64 windows-i686) ;; esac
   for preset in "${presets[@]}"; do
     { cmake --preset "$preset" && cmake --build --preset "$preset" -j 2; } || return 2
   done
   case $1 in
-  native | qt)
+  native | qt | asan)
     # ctest names a test by its program, a dot and its own name; qt tests begin with qt_.
     [ $# -gt 1 ] || filter=("-$([ "$1" = qt ] && echo R || echo E)" '^qt_')
-    ctest --preset dev -N "${filter[@]}" | grep -q 'Total Tests: [1-9]' ||
+    ctest --preset "${presets[0]}" -N "${filter[@]}" | grep -q 'Total Tests: [1-9]' ||
       { echo "no test matches: $*"; return 2; }
     # Program files in a folder of our own: under /tmp another run's tests may overwrite them.
     mkdir -p tmp
-    TEST_TMPDIR=$PWD/tmp ctest --preset dev -j 2 --timeout "$timeout" "${filter[@]}" || return 1 ;;
+    TEST_TMPDIR=$PWD/tmp ctest --preset "${presets[0]}" -j 2 --timeout "$timeout" "${filter[@]}" ||
+      return 1 ;;
   wine) tools/run-windows-tests.sh || return 1 ;;
   fuzz) tools/run-fuzz.sh || return 1 ;;
   *) echo "unknown kind: $1"; return 2 ;;
