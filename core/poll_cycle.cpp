@@ -18,7 +18,7 @@ void FeedUpload(const char* chunk, std::size_t count) {
     TerminalSession.IdleTicks = 0;
 }
 
-// Counts a idle tick during an upload; a long silence asks for the line again.
+// Counts an idle tick during an upload; a long silence asks for the line again.
 void CountIdleTick() {
     const int idleTicksBefore = TerminalSession.IdleTicks;
     TerminalSession.IdleTicks = idleTicksBefore + 1;

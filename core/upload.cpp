@@ -73,9 +73,9 @@ void SendNextLine() {
 }
 
 void RetryLine(char answer) {
-    const int repeatsBefore = TerminalSession.RetryCount;
-    TerminalSession.RetryCount = repeatsBefore + 1;
-    if (repeatsBefore >= UploadRetryLimit) {
+    const int retriesBefore = TerminalSession.RetryCount;
+    TerminalSession.RetryCount = retriesBefore + 1;
+    if (retriesBefore >= UploadRetryLimit) {
         EndUpload(answer == TimeoutMarker ? UploadEnd::GaveUpOnSilence
                                           : UploadEnd::GaveUpOnWrongAnswer);
         return;

@@ -23,10 +23,10 @@ enum class UploadEnd : std::uint8_t {
     StoppedByStar,
     // The device stopped the upload with '>'.
     StoppedByPrompt,
-    // The repeats were used up and the answer that gave up was silence (the time-out
+    // The retries were used up and the answer that gave up was silence (the time-out
     // marker; a device that sends that very byte cannot be told apart from silence).
     GaveUpOnSilence,
-    // The repeats were used up and the answer that gave up was a wrong byte.
+    // The retries were used up and the answer that gave up was a wrong byte.
     GaveUpOnWrongAnswer,
 };
 

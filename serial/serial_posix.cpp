@@ -80,10 +80,6 @@ ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
     return got;
 }
 
-} // namespace
-
-namespace {
-
 // Why the last open failed: the device's path and a sentence with the fix fit easily.
 char failureReason[PATH_MAX + 128];
 // The number has no ports-folder entry, and fewer devices are present.

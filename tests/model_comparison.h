@@ -98,7 +98,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             Type("rp!");
             upload.Start();
         } else if (kind == 5) {
-            // A restart that finds no file: a running upload goes on, its repeats reset.
+            // A restart that finds no file: a running upload goes on, its retries reset.
             SetUploadPath("");
             Type("rp!");
             SetUploadPath(path.c_str());

@@ -43,7 +43,7 @@ constexpr const char* Usage =
     "  0    the program file went out to its end\n"
     "  1    the device ended the upload early, with '*' or '>'\n"
     "  2    bad usage\n"
-    "  3    gave up on a line after 4 repeats: the device was silent or answered wrongly\n"
+    "  3    gave up on a line after 4 retries: the device was silent or answered wrongly\n"
     "  4    the port is missing or busy, or no port has the device\n"
     "  5    the program file is missing or unreadable\n"
     "  130  interrupted (Ctrl+C, SIGTERM, the console closed)\n";
