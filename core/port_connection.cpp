@@ -38,9 +38,17 @@ void ReportFailure(const char* argument) {
 }
 
 // Keeps the first port whose device answers the probe; closes every other one it opens.
+// Only numbers that may reach a port are opened, and only a port that opens is probed.
 int DetectPort(const char* argument) {
+    bool present[PortNumberLimit] = {};
+    FindPresentPorts(present);
+    // "\\.\COM0" has always been tried first; on Linux a ports-folder entry com0 can name it.
+    present[DetectPortNumber] = true;
     char name[PortNameCapacity];
     for (std::int32_t number = DetectPortNumber; number < PortNumberLimit; ++number) {
+        if (!present[number]) {
+            continue;
+        }
         MakePortName(number, name);
         TerminalSession.PortHandle = OpenPort(name);
         if (TerminalSession.PortHandle == InvalidPortHandle) {

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
-// Port numbers at or above this are refused; detection tries every number below it.
-constexpr std::int32_t PortNumberLimit = 25;
+#include "serial/serial_port.h"
+
+// Port numbers at or above this are refused without a word; detection tries the numbers below.
+constexpr std::int32_t PortNumberLimit = HighestPortNumber + 1;
 // Number 0 asks for detection rather than naming a port.
 constexpr std::int32_t DetectPortNumber = 0;
 

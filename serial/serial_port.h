@@ -17,8 +17,23 @@ constexpr unsigned PortBaudRate = 9600;
 // A single-byte read gives up after this much silence; a write gives up after this long.
 constexpr unsigned PortTimeoutMilliseconds = 50;
 
-// Opens the named port exclusively with the fixed line settings. A missing or busy port
-// gives InvalidPortHandle.
+// Port numbers run from 1 to this. Windows hands out COM numbers up to 255, and a machine that
+// has seen a few adapters, Bluetooth links or phones gives a new adapter COM25 to COM60 or so;
+// "\\.\COM255" opens like "\\.\COM3". What a number means on each platform: README.md,
+// "Port numbers".
+constexpr int HighestPortNumber = 255;
+
+// Marks in present[1] to present[HighestPortNumber] the numbers that may reach a port now, so
+// that detection probes only those; present[0] is left alone. A marked number can still fail
+// to open (held by another program, a link that points nowhere). Read afresh at every call.
+void FindPresentPorts(bool (&present)[HighestPortNumber + 1]);
+
+// Prints the ports present now to standard output, each with the number "open n" takes: the
+// programs' --list-ports. Returns the exit status.
+int PrintPortTable();
+
+// Opens the named port exclusively with the fixed line settings. A missing or busy port, or
+// one that refuses the settings, gives InvalidPortHandle and leaves nothing open.
 SerialHandle OpenPort(const char* name);
 
 // Why the last OpenPort failed: one short line ending in \n that names the device, the reason

@@ -56,8 +56,11 @@ TEST(PortConnectionTest, TheNumberIsReadWithBlanksSignAndWrapAndTheArgumentEchoe
         {" 4294967299", "3", "connected to port 4294967299\n"},
         {" 2147483648", "-2147483648", "connected to port 2147483648\n"},
         {" -2147483648", "-2147483648", "connected to port -2147483648\n"},
-        // From 25 up nothing is opened and nothing said; the old port is closed all the same.
-        {" 25", nullptr, ""},
+        // Windows numbers COM ports up to 255; from 256 up nothing is opened and nothing said,
+        // and the old port is closed all the same.
+        {" 25", "25", "connected to port 25\n"},
+        {" 255", "255", "connected to port 255\n"},
+        {" 256", nullptr, ""},
         {" 99999999999999999999", nullptr, ""}, // wraps to 1661992959
         {"", nullptr, "use: open n to connect\n"},
         // No digits, or no blank between sign and digits, read as 0.
@@ -100,11 +103,14 @@ TEST(PortConnectionTest, DetectionKeepsTheFirstPortThatIdentifiesItselfAndCloses
     Device(Com("1")).chunks.clear();
     Device(Com("7")).identityReply = "telk7";
     Device(Com("9")).busy = true;
-    Device(Com("25")).identityReply = "TELK7"; // past the last port tried
+    Device(Com("256")).identityReply = "TELK7"; // past the last port tried
     Type("open x");
     EXPECT_EQ(FakePane.output, "failed to connect to port x\n");
     EXPECT_EQ(FakeSerial.openName, "");
     EXPECT_EQ(FakeSerial.closed, FakeSerial.opened);
+    Device(Com("255")).identityReply = "TELK7";
+    Type("open 0");
+    EXPECT_EQ(FakeSerial.openName, Com("255")) << "detection goes on to the last port";
     // A port opened directly gets the platform's reason after its failure.
     FakePane.output.clear();
     Type("open 4");

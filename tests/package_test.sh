@@ -32,5 +32,5 @@ for program in varnoth-terminal varnoth-upload; do
   [ "$("$root/usr/bin/$program" --version)" = "$program $(dpkg-deb -f "$deb" Version)" ] ||
     fail "$program --version"
 done
-tests/qt/program_options_test.sh "$root/usr/bin/varnoth-terminal"
+tests/qt/program_options_test.sh "$root/usr/bin/varnoth-terminal" "$root/usr/bin/varnoth-upload"
 echo "PASS: $deb"

@@ -1,5 +1,5 @@
-// varnoth-upload [--port N] [--quiet] PROGRAM-FILE: the program's entry, its arguments, the
-// tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
+// varnoth-upload [--port N] [--quiet] PROGRAM-FILE | --list-ports: the program's entry, its
+// arguments, the tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -28,13 +28,15 @@ constexpr int ExitInterrupted = 130;
 
 constexpr const char* Usage =
     "usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
+    "       varnoth-upload --list-ports | --help | --version\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
-    "  --port N    the port, numbered as for \"open N\" in the terminal (1 to 24); without it,\n"
-    "              or with 0, the device is found as \"open 0\" finds it\n"
-    "  --quiet     no progress line, and no messages when all goes well\n"
-    "  --help      this text\n"
-    "  --version   the program's version\n"
+    "  --port N      the port, numbered as for \"open N\" in the terminal (1 to 255); without\n"
+    "                it, or with 0, the device is found as \"open 0\" finds it\n"
+    "  --quiet       no progress line, and no messages when all goes well\n"
+    "  --list-ports  the ports present, with the numbers --port takes\n"
+    "  --help        this text\n"
+    "  --version     the program's version\n"
     "\n"
     "What the device sends goes to standard output; messages and the progress line go to\n"
     "standard error.\n"
@@ -44,7 +46,7 @@ constexpr const char* Usage =
     "  1    the device ended the upload early, with '*' or '>'\n"
     "  2    bad usage\n"
     "  3    gave up on a line after 4 retries: the device was silent or answered wrongly\n"
-    "  4    the port is missing or busy, or no port has the device\n"
+    "  4    the port is missing, busy or no serial port, or no port has the device\n"
     "  5    the program file is missing or unreadable\n"
     "  130  interrupted (Ctrl+C, SIGTERM, the console closed)\n";
 
@@ -63,7 +65,8 @@ struct Options {
 // Only plain decimal numbers of ports that exist; ParsePortNumber would take "3x" or "-1"
 // as the typed "open" does, which a script should hear about instead.
 bool ParsePortOption(const char* text, std::int32_t* port) {
-    if (text == nullptr || text[0] == '\0' || std::strlen(text) > 2) {
+    // Three digits hold every port number; more would overflow before the check.
+    if (text == nullptr || text[0] == '\0' || std::strlen(text) > 3) {
         return false;
     }
     std::int32_t value = 0;
@@ -99,11 +102,13 @@ int ParseArguments(int argc, char** argv, Options* options) {
         } else if (std::strcmp(argument, "--port") == 0) {
             const char* value = i + 1 < argc ? argv[++i] : nullptr;
             if (!ParsePortOption(value, &options->port)) {
-                return UsageError("--port takes a number from 0 to 24, not ",
+                return UsageError("--port takes a number from 0 to 255, not ",
                                   value != nullptr ? value : "nothing");
             }
         } else if (std::strcmp(argument, "--quiet") == 0) {
             options->quiet = true;
+        } else if (std::strcmp(argument, "--list-ports") == 0) {
+            return PrintPortTable();
         } else if (std::strcmp(argument, "--help") == 0) {
             std::fputs(Usage, stdout);
             return ExitSent;
@@ -156,10 +161,9 @@ int Connect(const Options& options) {
     if (connected) {
         return ExitSent;
     }
+    // A port opened by number has had its reason from the serial link, in the core's message.
     if (options.port == DetectPortNumber) {
         Say("no port answered the identification request as the device does");
-    } else {
-        Say("port %ld is missing, or another program holds it", static_cast<long>(options.port));
     }
     return ExitNoPort;
 }
@@ -195,8 +199,8 @@ int Conclude(const Options& options, std::int32_t total, Clock::time_point start
     case UploadEnd::StoppedByStar:
     case UploadEnd::StoppedByPrompt:
         Say("the device ended the upload with '%c' at line %ld of %ld",
-            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt,
-            line, lines);
+            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt, line,
+            lines);
         return ExitStoppedByDevice;
     case UploadEnd::GaveUpOnSilence:
         Say("gave up at line %ld of %ld: the device did not answer it (sent %d times)", line, lines,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 FakeSerialState FakeSerial;
 
@@ -23,6 +24,13 @@ FakeDevice& OpenDevice(SerialHandle handle) {
 
 FakeDevice& Device(const std::string& name) {
     return FakeSerial.devices[name];
+}
+
+// Every device named "\\.\COM<n>" is present, busy ones included, as on a real machine.
+void FindPresentPorts(bool (&present)[HighestPortNumber + 1]) {
+    for (int number = 1; number <= HighestPortNumber; ++number) {
+        present[number] = FakeSerial.devices.count("\\\\.\\COM" + std::to_string(number)) > 0;
+    }
 }
 
 SerialHandle OpenPort(const char* name) {
