@@ -49,6 +49,9 @@ bool ConfigureLine(int fd) {
         return false;
     }
     cfmakeraw(&settings);
+    // cfmakeraw leaves IXOFF alone: a driver told so by another program would send XOFF to
+    // the device whenever its input queue filled.
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
     settings.c_cc[VMIN] = 0;
