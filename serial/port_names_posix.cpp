@@ -48,6 +48,13 @@ bool HasEntry(const std::string& entry) {
     return !entry.empty() && lstat(entry.c_str(), &status) == 0;
 }
 
+// Two names of one device resolve to the same node; a name that resolves to nothing is only
+// itself.
+std::string RealPath(const std::string& path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? real : path;
+}
+
 std::string LinkTarget(const std::string& entry) {
     char target[PATH_MAX];
     const ssize_t length = readlink(entry.c_str(), target, sizeof target - 1);
@@ -106,4 +113,26 @@ std::vector<PortListEntry> ListPorts(int highestNumber) {
         }
     }
     return rows;
+}
+
+std::string LastingDeviceName(const std::string& path) {
+    const std::string root = Variable(DeviceRootVariable);
+    const std::string device = RealPath(path);
+    for (const SerialDevice& present : ListSerialDevices(root)) {
+        if (!present.persistentName.empty() && RealPath(present.path) == device) {
+            return root + "/dev/serial/by-id/" + present.persistentName;
+        }
+    }
+    return path;
+}
+
+int PortNumberOf(const std::string& path, int highestNumber) {
+    const std::string device = RealPath(path);
+    for (const PortListEntry& row : ListPorts(highestNumber)) {
+        const std::string reached = row.fromPortsDirectory ? EntryPath(row.number) : row.device;
+        if (row.number > 0 && RealPath(reached) == device) {
+            return row.number;
+        }
+    }
+    return 0;
 }
