@@ -130,11 +130,20 @@ def until_prompt():
     return text
 until_prompt()
 connection.sendall(sys.argv[2].encode() + b"\n")
-until_prompt()
+print(until_prompt().decode(errors="replace"))
 EOF
 }
-unplug() { monitor "device_del $1"; }
-plug() { monitor "device_add $(adapter_options "$1")"; }
+unplug() { monitor "device_del $1" >/dev/null; }
+# The adapter's removal ends a moment after device_del; until then its id is taken.
+plug() {
+  local tries
+  for tries in $(seq 100); do
+    monitor "device_add $(adapter_options "$1")" | grep -q "Duplicate ID" || return 0
+    sleep 0.1
+  done
+  echo "adapter $1 could not be plugged in again" >&2
+  return 1
+}
 
 host_pty() { readlink -f "$work/$1"; }
 record() { echo "$work/$1.bin"; }

@@ -53,7 +53,7 @@ check "ports: adapters in by-id order, then UARTs with a chip only" [ "$rows" = 
 
 # ---- line settings and uploads, over ftdi_sio and over 8250 ----
 # Another program left the line in a state none of our settings share.
-dirty="stty ispeed 4800 ospeed 115200 cs7 parenb parodd cstopb crtscts -clocal ixon ixoff icanon echo icrnl opost"
+dirty="stty 115200 cs7 parenb parodd cstopb crtscts -clocal ixon ixoff icanon echo icrnl opost"
 settings_after_upload() { # PORT DEVICE DEVICE-NAME
   local before output
   before=$(size "$3")
@@ -120,7 +120,7 @@ window_start() {
   guest "Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
     for i in \$(seq 300); do [ -S /tmp/.X11-unix/X7 ] && break; sleep 0.1; done
     export DISPLAY=:7 QT_QPA_PLATFORM=xcb
-    '$terminal' >/tmp/terminal.log 2>&1 &
+    '$terminal' >'$share/terminal.log' 2>&1 &
     timeout 60 xdotool search --sync --name '^Varnoth serial terminal\$' | head -n 1 >'$share/window'"
 }
 in_window() { # SCRIPT, with \$w the window
