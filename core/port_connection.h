@@ -15,6 +15,13 @@ constexpr std::int32_t DetectPortNumber = 0;
 // Returns ResultSuccess when a port is open afterwards, ResultFailure otherwise.
 int ConnectPort(const char* argument);
 
+// What happens when the open port's device goes away, as the serial link tells it from mere
+// silence: LosePort closes the port, ends a running upload, says so in the pane once and starts
+// waiting; while the terminal waits, each tick calls LookForLostPort, which looks for the device
+// about once a second and, when it is back, opens it again and says so. "open" ends the wait.
+void LosePort();
+void LookForLostPort();
+
 // Asks the device on PortHandle to identify itself; true when the reply names our device.
 bool ProbePort();
 

@@ -51,6 +51,13 @@ bool HasEntry(const std::string& entry) {
     return !entry.empty() && lstat(entry.c_str(), &status) == 0;
 }
 
+// Two names of one device resolve to the same node; a name that resolves to nothing is only
+// itself.
+std::string RealPath(const std::string& path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? real : path;
+}
+
 std::string LinkTarget(const std::string& entry) {
     char target[PATH_MAX];
     const ssize_t length = readlink(entry.c_str(), target, sizeof target - 1);
@@ -156,5 +163,27 @@ int PrintPortTable() {
             "-: no number reaches this device; a link in the ports folder can give it one.\n");
     }
     std::printf("Ports folder: %s (a link comN there makes N that device)\n", directory.c_str());
+    return 0;
+}
+
+std::string LastingDeviceName(const std::string& path) {
+    const std::string root = Variable(DeviceRootVariable);
+    const std::string device = RealPath(path);
+    for (const SerialDevice& present : ListSerialDevices(root)) {
+        if (!present.persistentName.empty() && RealPath(present.path) == device) {
+            return root + "/dev/serial/by-id/" + present.persistentName;
+        }
+    }
+    return path;
+}
+
+int PortNumberOf(const std::string& path) {
+    const std::string device = RealPath(path);
+    for (const PortListEntry& row : ListPorts(HighestPortNumber)) {
+        const std::string reached = row.fromPortsDirectory ? EntryPath(row.number) : row.device;
+        if (row.number > 0 && RealPath(reached) == device) {
+            return row.number;
+        }
+    }
     return 0;
 }

@@ -55,6 +55,18 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
 // A budget that never runs out: the read ends only on silence or a full buffer.
 constexpr unsigned UnlimitedReadBudget = ~0u;
 
+// Whether the last ReadPort on `handle` ended because the device behind the port went away
+// (unplugged, powered off, its USB bridge reset) rather than because the line went quiet. The
+// port is of no more use then: close it. A silent device that is still there is never gone.
+bool PortDeviceGone(SerialHandle handle);
+
+// Opens again, with the same settings, the device that the last successful OpenPort reached,
+// found as it is now: on Linux by its persistent name when it has one (an adapter may come back
+// as another ttyUSB), else by its path; on Windows by the same COM name. InvalidPortHandle
+// while it is not back. *numberNow becomes the number "open" would give it now (0 when no
+// number reaches it).
+SerialHandle ReopenLastPort(std::int32_t* numberNow);
+
 // Releases a port; callers pass only a valid handle.
 void ClosePort(SerialHandle handle);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "serial/serial_port.h"
@@ -12,6 +13,20 @@ namespace {
 
 HANDLE Win32Handle(SerialHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
+}
+
+// The COM name the last successful open reached ("\\.\COM" and up to ten digits), which is
+// how Windows finds the same device again once it is back.
+char lastPort[24];
+// The port whose last read found its device gone, or none.
+SerialHandle goneHandle = InvalidPortHandle;
+
+// After a USB adapter is removed, every call on its handle fails (ERROR_ACCESS_DENIED,
+// ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED and their kin), while a silent line only lets
+// ReadFile's time-out pass; ClearCommError tells the two apart when the read said nothing.
+bool DeviceStillThere(HANDLE port) {
+    DWORD errors = 0;
+    return ClearCommError(port, &errors, nullptr) != FALSE;
 }
 
 // Room for "COM255: " and the longest reason, the system's own text included.
@@ -167,6 +182,8 @@ SerialHandle OpenPort(const char* name) {
         ExplainFailure(name, failedStep, error);
         return InvalidPortHandle;
     }
+    goneHandle = InvalidPortHandle;
+    std::snprintf(lastPort, sizeof lastPort, "%s", name);
     // INVALID_HANDLE_VALUE and InvalidPortHandle have the same bits; this handle is neither.
     return reinterpret_cast<SerialHandle>(port);
 }
@@ -190,9 +207,12 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     const DWORD started = GetTickCount();
     std::size_t count = 0;
     bool outOfTime = false;
-    while (count + 1 < capacity) {
+    bool gone = false;
+    while (handle != InvalidPortHandle && count + 1 < capacity) {
         DWORD got = 0;
-        if (!ReadFile(Win32Handle(handle), buffer + count, 1, &got, nullptr) || got != 1) {
+        const BOOL read = ReadFile(Win32Handle(handle), buffer + count, 1, &got, nullptr);
+        if (!read || got != 1) {
+            gone = !read || !DeviceStillThere(Win32Handle(handle));
             break;
         }
         ++count;
@@ -204,8 +224,22 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     if (capacity > 0) {
         buffer[count] = '\0';
     }
+    goneHandle = gone ? handle : InvalidPortHandle;
     *lineWentQuiet = !outOfTime && count + 1 < capacity;
     return count;
+}
+
+bool PortDeviceGone(SerialHandle handle) {
+    return handle != InvalidPortHandle && handle == goneHandle;
+}
+
+SerialHandle ReopenLastPort(std::int32_t* numberNow) {
+    const SerialHandle handle = lastPort[0] != '\0' ? OpenPort(lastPort) : InvalidPortHandle;
+    if (handle != InvalidPortHandle) {
+        // The COM number is the device's for as long as Windows keeps it.
+        *numberNow = std::atoi(lastPort + std::strlen("\\\\.\\COM"));
+    }
+    return handle;
 }
 
 void ClosePort(SerialHandle handle) {

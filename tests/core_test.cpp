@@ -126,6 +126,39 @@ TEST(PortConnectionTest, DetectionKeepsTheFirstPortThatIdentifiesItselfAndCloses
     EXPECT_EQ(TerminalSession.UploadLineNumber, 1);
 }
 
+TEST(PortConnectionTest, AVanishedDeviceIsSaidOnceLookedForEachSecondAndOpenedAgainWhenBack) {
+    ResetCore();
+    ProgramFile("A\nB\n");
+    FakeDevice& device = Connect();
+    Type("rp!");
+    device.gone = true;
+    PollTick();
+    const std::string lost = "port 3 lost: the device went away; the upload stopped at line 1\n";
+    EXPECT_EQ(FakePane.output, lost);
+    EXPECT_EQ(TerminalSession.LastUploadEnd, UploadEnd::DeviceGone);
+    EXPECT_EQ(TerminalSession.UploadFile, nullptr);
+    EXPECT_EQ(FakeSerial.closed, Names{Com("3")});
+    for (int tick = 0; tick < 29; ++tick) {
+        PollTick();
+    }
+    device.gone = false;
+    FakeSerial.numberNow = 5; // the number "open" gives it now
+    PollTick();
+    EXPECT_EQ(FakePane.output, lost + "reconnected to port 5\n") << "at the third look, said once";
+    EXPECT_EQ(FakeSerial.opened, (Names{Com("3"), Com("3")}));
+    EXPECT_FALSE(TerminalSession.Uploading) << "the upload does not resume by itself";
+
+    // "open" ends the wait, also one that finds no port.
+    device.gone = true;
+    PollTick();
+    Type("open 30");
+    device.gone = false;
+    for (int tick = 0; tick < 30; ++tick) {
+        PollTick();
+    }
+    EXPECT_EQ(FakeSerial.openName, "");
+}
+
 TEST(UploadTest, TheCoreAgreesWithTheModelsOnRandomFilesAnswersAndReads) {
     Choices choices;
     std::size_t transmissions = 0, cutReads = 0;

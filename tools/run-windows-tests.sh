@@ -74,6 +74,15 @@ start_device 4 --answer none --id 'ab\ncd'$'\x11''ef'$'\x13''gh\rij'
 start_device 7 --answer none --echo
 # COM8 prints numbered lines at 960 bytes a second for hours: it never pauses for 50 ms.
 start_device 8 --stream 960
+# COM11 answers one line and goes away, as a pulled cable does; then a new device takes its
+# link, as the adapter plugged in again would, recording into port12-received.bin.
+start_device 11 --hangup-after-lines 1
+(
+  while kill -0 "${session_pids[-1]}" 2>/dev/null; do sleep 0.1; done
+  exec "$simdevice" --link "$WINEPREFIX/dosdevices/com11" --record "$work/port12-received.bin" \
+    >"$work/port12.log" 2>&1
+) &
+session_pids+=($!)
 # For varnoth-upload.exe: COM9 answers every line with '+', COM10 answers none.
 start_device 9
 start_device 10 --answer none

@@ -23,6 +23,7 @@ constexpr int ExitUsage = 2;
 constexpr int ExitGaveUp = 3;
 constexpr int ExitNoPort = 4;
 constexpr int ExitNoProgramFile = 5;
+constexpr int ExitDeviceGone = 6;
 // The shells' own status for a program ended by SIGINT: 128 and the signal's number.
 constexpr int ExitInterrupted = 130;
 
@@ -48,6 +49,7 @@ constexpr const char* Usage =
     "  3    gave up on a line after 4 retries: the device was silent or answered wrongly\n"
     "  4    the port is missing, busy or no serial port, or no port has the device\n"
     "  5    the program file is missing or unreadable\n"
+    "  6    the device went away during the upload (unplugged, or reset)\n"
     "  130  interrupted (Ctrl+C, SIGTERM, the console closed)\n";
 
 // "open N" takes the text after "open": a blank and the number (room for any 32-bit one).
@@ -210,6 +212,12 @@ int Conclude(const Options& options, std::int32_t total, Clock::time_point start
         Say("gave up at line %ld of %ld: the device answered it wrongly (sent %d times)", line,
             lines, UploadRetryLimit + 1);
         return ExitGaveUp;
+    case UploadEnd::DeviceGone:
+        // The pane's report of it goes unsaid: this line says the same, with the total.
+        TakeCoreMessage();
+        Say("the device went away at line %ld of %ld; port %ld is closed", line, lines,
+            static_cast<long>(TerminalSession.PortNumber));
+        return ExitDeviceGone;
     case UploadEnd::FileSent:
     case UploadEnd::None:
         break;
