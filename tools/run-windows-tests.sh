@@ -159,7 +159,7 @@ for _ in 1 2 3 4 5; do printf '10 PRINT "first"\n'; done >"$work/first-line-5-ti
 check_upload "gave up on a silent device (exit status 3)" 3 10 10 "$work/first-line-5-times.txt"
 check_upload "port 37 reached by its number" 0 37 37 "$work/program-lines.txt"
 mkdir "$work/aside"
-mv "$WINEPREFIX"/dosdevices/com{3,7,8,9,10,37} "$work/aside/"
+mv "$WINEPREFIX"/dosdevices/com{3,7,8,9,10,11,37} "$work/aside/"
 { printf 'id\n' && cat "$work/program-lines.txt"; } >"$work/probe-and-lines.txt"
 check_upload "detection passed COM4 and COM31 and found COM255" 0 0 255 "$work/probe-and-lines.txt"
 mv "$work/aside"/com* "$WINEPREFIX/dosdevices/"

@@ -134,15 +134,16 @@ print(until_prompt().decode(errors="replace"))
 EOF
 }
 unplug() { monitor "device_del $1" >/dev/null; }
-# The adapter's removal ends a moment after device_del; until then its id is taken.
+# The adapter's removal ends a moment after device_del, and until then its id is taken; once
+# added, it is plugged in when udev has named it, which the machine does in its own time.
 plug() {
-  local tries
+  local tries link=/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_${vm_serial[$1]}-if00-port0
   for tries in $(seq 100); do
-    monitor "device_add $(adapter_options "$1")" | grep -q "Duplicate ID" || return 0
+    monitor "device_add $(adapter_options "$1")" | grep -q "Duplicate ID" || break
     sleep 0.1
   done
-  echo "adapter $1 could not be plugged in again" >&2
-  return 1
+  guest "for i in \$(seq 300); do [ -e $link ] && exec udevadm settle; sleep 0.1; done; exit 1" ||
+    { echo "adapter $1 could not be plugged in again" >&2; return 1; }
 }
 
 host_pty() { readlink -f "$work/$1"; }

@@ -105,7 +105,6 @@ check "unplugged mid-upload: exit status 6" [ "$(cat "$share/long.status" 2>/dev
 table=$(guest "'$terminal' --list-ports")
 check "unplugged: the adapter is gone from the table" lacks "$table" "SERIAL_A1"
 plug silent
-guest "udevadm settle --timeout=30" >/dev/null
 table=$(guest "'$terminal' --list-ports")
 check "plugged back: the adapter has its number again" has "$table" \
   "   1  /dev/ttyUSB1  usb-QEMU_QEMU_USB_SERIAL_A1-if00-port0"
@@ -131,7 +130,10 @@ pane() {
   in_window "xdotool mousemove --window \$w 100 100 click 1 key ctrl+a key ctrl+c; sleep 0.3
     xclip -o -selection clipboard"
 }
-pane_shows() { local wanted=$1; vm_wait_for '[[ "$(pane)" == *"$wanted"* ]]' 30; }
+pane_shows() {
+  local wanted=$1
+  vm_wait_for '[[ "$(pane)" == *"$wanted"* ]]' 30 || { echo "the pane shows:"; pane; return 1; }
+}
 
 window_start
 type_line "open 2"
@@ -153,7 +155,6 @@ check "window: waiting for the adapter costs next to no CPU" [ "${cpu% *}" -lt "
 # The other adapter replugged meanwhile takes the kernel's name that this one had.
 unplug silent
 plug silent
-guest "udevadm settle --timeout=30" >/dev/null
 plug talker
 check "window: the adapter is found again by its persistent name, under another device name" \
   pane_shows "reconnected to port 2"
