@@ -21,9 +21,11 @@ char CoreMessage[CoreMessageCapacity];
 std::size_t CoreMessageLength = 0;
 // Characters of the progress line now on the terminal; 0 when none is shown.
 std::size_t ProgressWidth = 0;
-// The device's text last written ends inside a line, which a terminal shows as the cursor's
-// line (until a progress line is drawn over it).
+// The device's text last written ends inside a line: the terminal's row holds this many of
+// its characters. The progress line then goes on the row below, never on the device's row.
 bool DeviceLineOpen = false;
+std::size_t DeviceColumn = 0;
+bool ProgressBelowDeviceLine = false;
 
 void WriteBlanks(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -42,6 +44,17 @@ void WipeProgressLine() {
     ProgressWidth = 0;
 }
 
+// Takes the progress line off before the device's text goes out, so that the text goes on
+// where the device left its line; the next redraw puts the progress line back below it.
+void MakeRoomForDeviceText() {
+    WipeProgressLine();
+    if (ProgressBelowDeviceLine) {
+        MoveCursorToEndOfRowAbove(DeviceColumn);
+        ProgressBelowDeviceLine = false;
+    }
+    std::fflush(stderr);
+}
+
 // The core widened every LF the device sent to CR LF for the window's edit control
 // (ConvertForDisplay), in one piece of text. Dropping each CR that comes right before an LF
 // undoes exactly that: a CR the device sent itself is followed by the added CR, not by the
@@ -52,6 +65,7 @@ void WriteDeviceText(const char* text) {
             std::fputc(*at, stdout);
         }
         DeviceLineOpen = *at != '\n';
+        DeviceColumn = *at == '\n' || *at == '\r' ? 0 : DeviceColumn + 1;
     }
     // As it arrives, also when standard output is a pipe or a file.
     std::fflush(stdout);
@@ -89,9 +103,7 @@ void PaneInsertAtEnd(const char* text) {
         CollectCoreMessage(text);
         return;
     }
-    // The device's text starts where the progress line was; the next redraw puts it back.
-    WipeProgressLine();
-    std::fflush(stderr);
+    MakeRoomForDeviceText();
     WriteDeviceText(text);
 }
 
@@ -109,6 +121,11 @@ const char* TakeCoreMessage() {
 
 void DrawProgressLine(const char* text) {
     const std::size_t width = std::strlen(text);
+    if (ProgressWidth == 0 && DeviceLineOpen) {
+        std::fflush(stdout);
+        std::fputc('\n', stderr);
+        ProgressBelowDeviceLine = true;
+    }
     std::fputc('\r', stderr);
     std::fputs(text, stderr);
     // Blanks over what is left of a longer line drawn before.
@@ -118,7 +135,6 @@ void DrawProgressLine(const char* text) {
         std::fputs(text, stderr);
     }
     ProgressWidth = width;
-    DeviceLineOpen = false;
     std::fflush(stderr);
 }
 
@@ -129,11 +145,14 @@ void Say(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, arguments);
     va_end(arguments);
     WipeProgressLine();
-    // On a terminal the message starts a line of its own, not at the end of the device's.
-    if (DeviceLineOpen && StandardErrorIsTerminal()) {
+    // On a terminal the message starts a line of its own, not at the end of the device's
+    // (where the progress line was, below it, is one already).
+    if (DeviceLineOpen && !ProgressBelowDeviceLine && StandardErrorIsTerminal()) {
         std::fputc('\n', stderr);
     }
     DeviceLineOpen = false;
+    ProgressBelowDeviceLine = false;
+    DeviceColumn = 0;
     std::fprintf(stderr, "%s%s\n", MessagePrefix, line);
     std::fflush(stderr);
 }

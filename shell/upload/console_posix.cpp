@@ -3,6 +3,7 @@
 // the wait starts still ends it (a flag alone would be seen only when the wait ran out).
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -63,6 +64,15 @@ void WaitUnlessInterrupted(unsigned milliseconds) {
 
 bool StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) != 0;
+}
+
+// Every terminal a POSIX system runs understands these ECMA-48 sequences: up one row, then
+// forward from the row's start.
+void MoveCursorToEndOfRowAbove(std::size_t column) {
+    std::fprintf(stderr, "\033[A\r");
+    if (column > 0) {
+        std::fprintf(stderr, "\033[%zuC", column);
+    }
 }
 
 // POSIX streams pass bytes unchanged already.

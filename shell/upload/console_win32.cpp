@@ -53,6 +53,23 @@ bool StandardErrorIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+// The console's own cursor calls work on every Windows, whether or not the console
+// understands escape sequences. A row wider than the console has wrapped: the cursor stops
+// at the row's last column.
+void MoveCursorToEndOfRowAbove(std::size_t column) {
+    std::fflush(stderr);
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    if (!GetConsoleScreenBufferInfo(console, &screen)) {
+        return;
+    }
+    COORD place = screen.dwCursorPosition;
+    place.Y = place.Y > 0 ? static_cast<SHORT>(place.Y - 1) : 0;
+    const std::size_t lastColumn = static_cast<std::size_t>(screen.dwSize.X - 1);
+    place.X = static_cast<SHORT>(column < lastColumn ? column : lastColumn);
+    SetConsoleCursorPosition(console, place);
+}
+
 // The C runtime's text mode would widen every LF the device sends to CR LF.
 void PrepareStandardOutput() {
     _setmode(_fileno(stdout), _O_BINARY);

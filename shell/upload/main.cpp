@@ -172,7 +172,9 @@ int Connect(const Options& options) {
 
 void DrawProgress(std::int32_t total, Clock::time_point start) {
     const std::int32_t sent = TerminalSession.UploadLineNumber;
-    const std::int32_t acknowledged = sent > 0 ? sent - 1 : 0;
+    // The line out last waits for its answer, unless it was the file's last and went through.
+    const bool allAnswered = TerminalSession.LastUploadEnd == UploadEnd::FileSent;
+    const std::int32_t acknowledged = allAnswered ? sent : sent > 0 ? sent - 1 : 0;
     const double seconds = SecondsSince(start);
     const double pace = seconds > 0 ? acknowledged / seconds : 0;
     const long percent = total > 0 ? 100L * acknowledged / total : 100L;

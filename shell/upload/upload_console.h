@@ -15,6 +15,8 @@
 // soon as the flag is raised.
 #pragma once
 
+#include <cstddef>
+
 // ---- console_pane.cpp
 
 // Sends what the core appends to the pane to standard output (the device's text) or, when
@@ -39,5 +41,7 @@ bool InterruptRequested();
 // Returns after `milliseconds`, or at once when the interrupt flag is raised.
 void WaitUnlessInterrupted(unsigned milliseconds);
 bool StandardErrorIsTerminal();
+// Puts the terminal's cursor on the row above, after its first `column` characters.
+void MoveCursorToEndOfRowAbove(std::size_t column);
 // Makes standard output pass the device's bytes unchanged (no line-end translation).
 void PrepareStandardOutput();
