@@ -139,17 +139,17 @@ void ClosePortIfOpen() {
 }
 
 // The core's message ("connected to port 3\n") goes out as a line of the program's own.
-void SayCoreMessage(const char* text) {
-    char message[512];
-    std::snprintf(message, sizeof message, "%s", text);
-    const std::size_t length = std::strlen(message);
-    if (length == 0) {
-        return;
+// The core's message ("failed to connect to port 3\n" and the link's reason) goes out as
+// lines of the program's own, each with its prefix. Returns how many lines it had.
+int SayCoreMessage(const char* text) {
+    int lines = 0;
+    while (*text != '\0') {
+        const std::size_t length = std::strcspn(text, "\n");
+        Say("%.*s", static_cast<int>(length), text);
+        ++lines;
+        text += length + (text[length] == '\n' ? 1 : 0);
     }
-    if (message[length - 1] == '\n') {
-        message[length - 1] = '\0';
-    }
-    Say("%s", message);
+    return lines;
 }
 
 int Connect(const Options& options) {
@@ -157,15 +157,18 @@ int Connect(const Options& options) {
     std::snprintf(argument, sizeof argument, " %ld", static_cast<long>(options.port));
     const bool connected = ConnectPort(argument) == ResultSuccess;
     const char* message = TakeCoreMessage();
-    if (!connected || !options.quiet) {
-        SayCoreMessage(message);
-    }
     if (connected) {
+        if (!options.quiet) {
+            SayCoreMessage(message);
+        }
         return ExitSent;
     }
-    // A port opened by number has had its reason from the serial link, in the core's message.
+    const int reported = SayCoreMessage(message);
+    // One explanation: the serial link's reason follows the core's line when it has one.
     if (options.port == DetectPortNumber) {
         Say("no port answered the identification request as the device does");
+    } else if (reported < 2) {
+        Say("port %ld is missing, or another program holds it", static_cast<long>(options.port));
     }
     return ExitNoPort;
 }
