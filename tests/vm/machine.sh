@@ -134,16 +134,17 @@ print(until_prompt().decode(errors="replace"))
 EOF
 }
 unplug() { monitor "device_del $1" >/dev/null; }
-# The adapter's removal ends a moment after device_del, and until then its id is taken; once
-# added, it is plugged in when udev has named it, which the machine does in its own time.
+# The adapter's removal ends a moment after device_del, and until then its id and its line
+# are taken; once added, it is plugged in when udev has named it, in the machine's own time.
 plug() {
-  local tries link=/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_${vm_serial[$1]}-if00-port0
+  local tries answer link=/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_${vm_serial[$1]}-if00-port0
   for tries in $(seq 100); do
-    monitor "device_add $(adapter_options "$1")" | grep -q "Duplicate ID" || break
+    answer=$(monitor "device_add $(adapter_options "$1")")
+    grep -qiE "error|duplicate|in use|can't|cannot|failed" <<<"$answer" || break
     sleep 0.1
   done
   guest "for i in \$(seq 300); do [ -e $link ] && exec udevadm settle; sleep 0.1; done; exit 1" ||
-    { echo "adapter $1 could not be plugged in again" >&2; return 1; }
+    { echo "adapter $1 could not be plugged in again: $answer" >&2; return 1; }
 }
 
 host_pty() { readlink -f "$work/$1"; }
