@@ -20,6 +20,7 @@
 
 #include "bench/stream_tail.h"
 #include "core/pane.h"
+#include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/terminal_window.h"

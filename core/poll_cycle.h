@@ -3,13 +3,16 @@
 
 #include <cstddef>
 
+// Every shell calls PollTick this often (the windows from a timer, varnoth-upload from its
+// loop); the upload's silence rule counts in these ticks.
+constexpr int PollIntervalMilliseconds = 100;
 // A chunk holds at most ReceiveCapacity - 1 bytes plus the NUL that ReadPort stores.
 constexpr std::size_t ReceiveCapacity = 65536;
 // Every byte of a chunk may be a line feed that widens to CR LF.
 constexpr std::size_t DisplayCapacity = 2 * (ReceiveCapacity - 1) + 1;
 // A tick reads for at most about one tick period while bytes keep coming, so a device that
 // talks without pause cannot hold the window; the chunk goes on in the next tick.
-constexpr unsigned PollReadBudgetMilliseconds = 100;
+constexpr unsigned PollReadBudgetMilliseconds = PollIntervalMilliseconds;
 // Fed to the upload after this many idle ticks in a row (one second at the 100 ms tick).
 constexpr int UploadIdleTickLimit = 10;
 // What the upload sees when the device stays silent for UploadIdleTickLimit ticks. It is an

@@ -1,5 +1,5 @@
-// What both window shells show alike: the title, the window's size at start, where the two
-// panes sit, and how often the core is asked for what the device sent.
+// What both window shells show alike: the title, the window's size at start, and where the two
+// panes sit.
 #pragma once
 
 constexpr const char* WindowTitle = "Varnoth serial terminal";
@@ -10,5 +10,3 @@ constexpr int WindowOuterHeight = 512;
 constexpr int PaneLeftMargin = 8;
 // The input line's height at the bottom; the output pane takes the rest above it.
 constexpr int InputLineHeight = 24;
-// How often the core is asked to fetch what the device sent.
-constexpr int PollIntervalMilliseconds = 100;

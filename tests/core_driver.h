@@ -29,6 +29,14 @@ inline bool Type(const std::string& line, bool leftCtrlHeld = false) {
     return ExecuteInputLine(leftCtrlHeld);
 }
 
+// One timer tick. Its read may not last longer than the tick: a window would stop answering
+// for as long as a talking device kept it reading.
+inline void Tick() {
+    FakeSerial.readBudgetLimit = PollIntervalMilliseconds;
+    PollTick();
+    FakeSerial.readBudgetLimit = UnlimitedReadBudget;
+}
+
 // Opens port 3 with a device behind it, under the name the core gives it.
 inline FakeDevice& Connect() {
     FakeDevice& device = Device("\\\\.\\COM3");

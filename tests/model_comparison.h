@@ -124,7 +124,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             pane += FakePane.output.substr(shown);
             written.resize(device.writes.size(), "id\n");
         } else if (kind < 14 || !port || pane.size() > 500000) {
-            PollTick();
+            Tick();
             upload.IdleTick();
         } else {
             // Mostly a few answers; now and then a reply, a stream over many ticks, or more.
@@ -150,7 +150,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
                     upload.IdleTick();
                 }
                 device.bytesPerRead = pick(0, 3) == 0 ? 0 : pick(1, pick(0, 1) == 0 ? 4 : 4000);
-                PollTick();
+                Tick();
                 // What a chunk that spans ticks has brought so far shows at once.
                 if (!device.chunks.empty() && bytes.size() < ReceiveCapacity) {
                     const std::size_t taken = bytes.size() - device.chunks.front().size();

@@ -10,7 +10,6 @@
 #include "core/terminal_session.h"
 #include "core/upload.h"
 #include "shell/upload/upload_console.h"
-#include "shell/window_layout.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "shell/win32/main_window.h"
 
 #include "core/pane.h"
+#include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 
 namespace {

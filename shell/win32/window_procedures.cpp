@@ -85,8 +85,8 @@ LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
     if (wParam == VK_RETURN) {
         // Only the left Ctrl key holds back the line feed. A local command's Enter stops
-        // here; after a sent line the control sees the key as it always has, on a line that
-        // is empty by then, where it changes nothing.
+        // here; after a sent line the key goes on to the control, so that whatever else
+        // watches the control's keys sees it, on a line that is empty by then.
         if (ExecuteInputLine(KeyDown(VK_LCONTROL))) {
             return 0;
         }

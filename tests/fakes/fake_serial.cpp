@@ -76,8 +76,11 @@ int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     return 0;
 }
 
-std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, unsigned,
+std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, unsigned budget,
                      bool* lineWentQuiet) {
+    if (budget > FakeSerial.readBudgetLimit) {
+        throw std::logic_error("fake serial: a read that may outlast its limit");
+    }
     std::size_t count = 0;
     *lineWentQuiet = true;
     FakeDevice* device = handle == InvalidPortHandle ? nullptr : &OpenDevice(handle);
