@@ -36,8 +36,8 @@ constexpr WPARAM PaneMenuCopy = 1;
 constexpr WPARAM PaneMenuSelectAll = 2;
 constexpr WPARAM PaneMenuSaveAs = 3;
 
-// Asks for a file and writes the pane's bytes into it, as the control holds them (the ANSI
-// code page, CR LF line ends); a message box says why when the file cannot be written.
+// Asks for a file and writes into it exactly the bytes the pane holds; a message box gives the
+// system's reason when the file cannot be written.
 void SavePaneAs();
 // The pane's whole text, valid until the next pane primitive; `length` gets its length.
 const char* WholePaneText(std::size_t* length);

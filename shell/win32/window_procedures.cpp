@@ -73,8 +73,8 @@ void ShowHistoryLine(HWND inputLine, const char* line) {
     PassOn(inputLine, EM_SETSEL, InputLineEnd, InputLineEnd);
 }
 
-// The menu the edit control would show, less what a read-only pane never allows, and "Save
-// as...". Its commands come back as WM_COMMAND to the pane.
+// The menu the edit control would show, less what a read-only pane never allows (undo, cut,
+// paste, delete), and "Save as...". Its commands come back as WM_COMMAND to the pane.
 void ShowPaneMenu(HWND pane, LPARAM position) {
     const HMENU menu = CreatePopupMenu();
     if (menu == nullptr) {
