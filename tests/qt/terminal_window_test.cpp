@@ -118,12 +118,11 @@ class TerminalWindowTest : public QObject {
         SetUploadPath(program.c_str());
         EnterLine(QStringLiteral("open 1"));
         EnterLine(QStringLiteral("rp!"));
-        for (const char* answer : {"", "+", "*"}) {
+        const QString progress("blink.txt: line %1 of 3 - Varnoth serial terminal");
+        const std::pair<const char*, QString> answersAndTitles[] = {
+            {"", progress.arg(1)}, {"+", progress.arg(2)}, {"*", "Varnoth serial terminal"}};
+        for (const auto& [answer, title] : answersAndTitles) {
             QVERIFY(device.Send(answer));
-            const QString title = *answer == '*' ? "Varnoth serial terminal"
-                                                 : QString("blink.txt: line %1 of 3 - Varnoth "
-                                                           "serial terminal")
-                                                       .arg(*answer == '+' ? 2 : 1);
             QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), title, DeviceWaitMilliseconds);
         }
     }
