@@ -109,6 +109,16 @@ std::FILE* OpenProgramFile(const char* path) {
     return file;
 }
 
+// The upload's own reader, so that the count follows every rule the upload follows.
+std::int32_t CountLines(std::FILE* file) {
+    char line[UploadLineCapacity];
+    std::int32_t count = 0;
+    for (ReadProgramLine(file, line); line[0] != '\0'; ReadProgramLine(file, line)) {
+        ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 int StartUpload() {
@@ -122,6 +132,8 @@ int StartUpload() {
         std::fclose(TerminalSession.UploadFile);
     }
     TerminalSession.UploadFile = file;
+    TerminalSession.UploadLineTotal = CountLines(file);
+    std::rewind(file);
     TerminalSession.UploadLine[0] = '\0';
     TerminalSession.UploadLineNumber = 0;
     ReadUploadLine();
@@ -177,12 +189,7 @@ std::int32_t CountProgramLines() {
     if (file == nullptr) {
         return -1;
     }
-    // The upload's own reader, so that the count follows every rule the upload follows.
-    char line[UploadLineCapacity];
-    std::int32_t count = 0;
-    for (ReadProgramLine(file, line); line[0] != '\0'; ReadProgramLine(file, line)) {
-        ++count;
-    }
+    const std::int32_t count = CountLines(file);
     std::fclose(file);
     return count;
 }

@@ -74,8 +74,9 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         if (bool(TerminalSession.Uploading) != upload.Active() ||
             (TerminalSession.UploadFile == nullptr) == upload.Active() ||
             TerminalSession.LastUploadEnd != upload.End() ||
-            TerminalSession.UploadLineNumber != upload.LineNumber()) {
-            return "the upload's state, end or line number";
+            TerminalSession.UploadLineNumber != upload.LineNumber() ||
+            (upload.Active() && TerminalSession.UploadLineTotal != upload.Lines())) {
+            return "the upload's state, end, line number or total";
         }
         if (port != (TerminalSession.PortHandle != InvalidPortHandle) ||
             device.writes.size() != written.size() ||

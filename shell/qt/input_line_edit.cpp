@@ -38,6 +38,8 @@ void InputLineEdit::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         // The core reads the line, runs it and empties the field; Enter itself inserts nothing.
+        // The history keeps the line as typed, also what Latin-1 cannot send.
+        RememberLine(&history_, text().toUtf8().constData());
         ExecuteInputLine(leftControl_->HeldFor(event));
         event->accept();
         return;
@@ -45,6 +47,16 @@ void InputLineEdit::keyPressEvent(QKeyEvent* event) {
     if (key == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {
         // Whatever the desktop's key bindings say Ctrl+A means, here it selects the line.
         selectAll();
+        event->accept();
+        return;
+    }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && !(event->modifiers() & Qt::ControlModifier)) {
+        // Ctrl+Up and Ctrl+Down keep what the field does with them.
+        const char* line = key == Qt::Key_Up ? RecallEarlier(&history_, text().toUtf8().constData())
+                                             : RecallLater(&history_);
+        if (line != nullptr) {
+            setText(QString::fromUtf8(line));
+        }
         event->accept();
         return;
     }

@@ -1,9 +1,12 @@
-// The one-line input field: Enter runs the typed line through the core.
+// The one-line input field: Enter runs the typed line through the core; Up and Down bring
+// back the lines entered before (shell/input_history.h).
 #pragma once
 
 #include <QLineEdit>
 
 #include <cstddef>
+
+#include "shell/input_history.h"
 
 class LeftControlKey;
 
@@ -22,4 +25,5 @@ class InputLineEdit : public QLineEdit {
 
   private:
     const LeftControlKey* leftControl_;
+    InputHistory history_;
 };

@@ -1,12 +1,18 @@
 #include "shell/qt/terminal_window.h"
 
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QMenu>
+#include <QMessageBox>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QWindow>
 
 #include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/output_pane_edit.h"
+#include "shell/window_title.h"
 
 TerminalWindow::TerminalWindow()
     : inputLine_(new InputLineEdit(&leftControl_, this)),
@@ -14,13 +20,24 @@ TerminalWindow::TerminalWindow()
     setWindowTitle(QString::fromLatin1(WindowTitle));
     // Tab goes from the pane to the input line, as the panes stand on screen.
     setTabOrder(outputPane_, inputLine_);
+    // Devices print tables and aligned columns.
+    const QFont fixedFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    outputPane_->setFont(fixedFont);
+    inputLine_->setFont(fixedFont);
+    outputPane_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(outputPane_, &QWidget::customContextMenuRequested, this, [this](QPoint position) {
+        QMenu* menu = NewPaneMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        // A scroll area reports the position in its viewport.
+        menu->popup(outputPane_->viewport()->mapToGlobal(position));
+    });
     TerminalSession.MainWindow = this;
     TerminalSession.OutputPane = outputPane_;
     TerminalSession.InputLine = inputLine_;
     resize(WindowOuterWidth, WindowOuterHeight);
     LayOutPanes();
     inputLine_->setFocus(Qt::OtherFocusReason);
-    connect(&pollTimer_, &QTimer::timeout, this, PollTick);
+    connect(&pollTimer_, &QTimer::timeout, this, &TerminalWindow::Tick);
     pollTimer_.start(PollIntervalMilliseconds);
 }
 
@@ -66,4 +83,45 @@ void TerminalWindow::FitFrame() {
     frameFitted_ = true;
     resize(WindowOuterWidth - frame.left() - frame.right(),
            WindowOuterHeight - frame.top() - frame.bottom());
+}
+
+void TerminalWindow::Tick() {
+    PollTick();
+    char title[WindowTitleCapacity];
+    MakeWindowTitle(title);
+    // The path's bytes came from the command line, in the locale's encoding.
+    setWindowTitle(QString::fromLocal8Bit(title));
+}
+
+QMenu* TerminalWindow::NewPaneMenu() {
+    QMenu* menu = outputPane_->createStandardContextMenu();
+    menu->addSeparator();
+    menu->addAction(QStringLiteral(u"Save as\u2026"), this, &TerminalWindow::SavePaneAs);
+    return menu;
+}
+
+void TerminalWindow::SavePaneAs() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save the pane as"), QString(),
+                                     QStringLiteral("Text files (*.txt);;All files (*)"));
+    if (!path.isEmpty()) {
+        SavePaneTo(path);
+    }
+}
+
+void TerminalWindow::SavePaneTo(const QString& path) {
+    // The raw text keeps what the pane shows (a no-break space stays one); its paragraph
+    // separators are the pane's line ends.
+    const QByteArray text = outputPane_->document()
+                                ->toRawText()
+                                .replace(QChar::ParagraphSeparator, QLatin1Char('\n'))
+                                .toUtf8();
+    // Written beside the file and renamed over it: a failure leaves an existing file whole.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
+        return;
+    }
+    QMessageBox::warning(
+        this, QString::fromLatin1(WindowTitle),
+        QStringLiteral("The pane could not be saved to %1:\n%2").arg(path, file.errorString()));
 }

@@ -10,6 +10,7 @@
 
 class InputLineEdit;
 class OutputPaneEdit;
+class QMenu;
 
 class TerminalWindow : public QWidget {
     Q_OBJECT
@@ -21,6 +22,12 @@ class TerminalWindow : public QWidget {
     OutputPaneEdit* OutputPane() const { return outputPane_; }
     InputLineEdit* InputLine() const { return inputLine_; }
 
+    // The pane's context menu: the text field's own, and "Save as…"; the caller owns it.
+    QMenu* NewPaneMenu();
+    // Writes the pane's text as shown, in UTF-8 with LF line ends, to `path`; a message box
+    // says why when it cannot.
+    void SavePaneTo(const QString& path);
+
   protected:
     bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -28,6 +35,8 @@ class TerminalWindow : public QWidget {
   private:
     void LayOutPanes();
     void FitFrame();
+    void Tick();
+    void SavePaneAs();
 
     LeftControlKey leftControl_;
     InputLineEdit* inputLine_;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "shell/window_layout.h"
 
 // Positions beyond any text the controls can hold (the pane holds 1,000,000 characters):
@@ -26,6 +28,19 @@ LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 // Stores the program file named by the command-line rest as the upload path.
 void TakeUploadPath(const char* commandLineRest);
+
+// The output pane's context menu: what the edit control's own menu does in a read-only pane
+// (copy, select all) and saving the pane. The menu sends its command to the pane as WM_COMMAND
+// with one of these identifiers.
+constexpr WPARAM PaneMenuCopy = 1;
+constexpr WPARAM PaneMenuSelectAll = 2;
+constexpr WPARAM PaneMenuSaveAs = 3;
+
+// Asks for a file and writes into it exactly the bytes the pane holds; a message box gives the
+// system's reason when the file cannot be written.
+void SavePaneAs();
+// The pane's whole text, valid until the next pane primitive; `length` gets its length.
+const char* WholePaneText(std::size_t* length);
 
 // The session's window handles, as the window shell knows them.
 HWND MainWindowHandle();

@@ -24,9 +24,15 @@ std::size_t PaneLength() {
     return static_cast<std::size_t>(SendToPane(WM_GETTEXTLENGTH, 0, 0));
 }
 
-std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
-    const std::size_t length = static_cast<std::size_t>(
+const char* WholePaneText(std::size_t* length) {
+    *length = static_cast<std::size_t>(
         SendToPane(WM_GETTEXT, sizeof PaneText, reinterpret_cast<LPARAM>(PaneText)));
+    return PaneText;
+}
+
+std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
+    std::size_t length = 0;
+    WholePaneText(&length);
     if (start >= length) {
         return 0;
     }

@@ -1,11 +1,21 @@
+#include <cstring>
+
 #include "core/input_line_commands.h"
+#include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "shell/input_history.h"
 #include "shell/win32/main_window.h"
+#include "shell/window_title.h"
 
 namespace {
 
 // Virtual-key codes of letters are their upper-case ASCII codes; windows.h names none.
 constexpr WPARAM KeyA = 'A';
+// "WM_CONTEXTMENU", Win32 documentation: the menu key and Shift+F10 send no position.
+constexpr LPARAM ContextMenuFromKeyboard = -1;
+
+// The input line's, for the life of the window.
+InputHistory History;
 
 // The edit control's own procedure, kept in its user-data slot by CreateMainWindows.
 LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -36,6 +46,59 @@ void LayOutPanes() {
                  width - PaneLeftMargin, InputLineHeight, SWP_FRAMECHANGED);
 }
 
+void ShowUploadInTitle() {
+    char title[WindowTitleCapacity];
+    MakeWindowTitle(title);
+    char shown[WindowTitleCapacity] = "";
+    GetWindowTextA(MainWindowHandle(), shown, sizeof shown);
+    // Set only when it changes: every change redraws the frame and tells the taskbar.
+    if (std::strcmp(title, shown) != 0) {
+        SetWindowTextA(MainWindowHandle(), title);
+    }
+}
+
+// Enter hands the line to the history before the core runs and empties it.
+void RememberInputLine() {
+    char line[InputLineCapacity];
+    ReadInputLine(line, sizeof line);
+    RememberLine(&History, line);
+}
+
+void ShowHistoryLine(HWND inputLine, const char* line) {
+    if (line == nullptr) {
+        return;
+    }
+    PassOn(inputLine, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    // The caret goes to the end, where typing goes on.
+    PassOn(inputLine, EM_SETSEL, InputLineEnd, InputLineEnd);
+}
+
+// The menu the edit control would show, less what a read-only pane never allows (undo, cut,
+// paste, delete), and "Save as...". Its commands come back as WM_COMMAND to the pane.
+void ShowPaneMenu(HWND pane, LPARAM position) {
+    const HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) {
+        return;
+    }
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageA(pane, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    POINT at{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
+    if (position == ContextMenuFromKeyboard) {
+        at = {0, 0};
+        ClientToScreen(pane, &at);
+    }
+    const bool built =
+        AppendMenuA(menu, MF_STRING | (start == end ? MF_GRAYED : 0), PaneMenuCopy, "&Copy") &&
+        AppendMenuA(menu, MF_STRING, PaneMenuSelectAll, "Select &All") &&
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr) &&
+        AppendMenuA(menu, MF_STRING, PaneMenuSaveAs, "&Save as...");
+    if (built) {
+        TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, pane, nullptr);
+    }
+    DestroyMenu(menu);
+}
+
 } // namespace
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -55,6 +118,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_TIMER:
         PollTick();
+        ShowUploadInTitle();
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -67,6 +131,23 @@ LRESULT CALLBACK OutputPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM
     if (message == WM_CHAR && !KeyDown(VK_CONTROL)) {
         TypeIntoInputLine(wParam, lParam);
         return 0;
+    }
+    if (message == WM_CONTEXTMENU) {
+        ShowPaneMenu(window, lParam);
+        return 0;
+    }
+    if (message == WM_COMMAND && lParam == 0) {
+        switch (LOWORD(wParam)) {
+        case PaneMenuCopy:
+            PassOn(window, WM_COPY, 0, 0);
+            return 0;
+        case PaneMenuSelectAll:
+            PassOn(window, EM_SETSEL, 0, static_cast<LPARAM>(OutputPaneEnd));
+            return 0;
+        case PaneMenuSaveAs:
+            SavePaneAs();
+            return 0;
+        }
     }
     return PassOn(window, message, wParam, lParam);
 }
@@ -87,9 +168,17 @@ LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         // Only the left Ctrl key holds back the line feed. A local command's Enter stops
         // here; after a sent line the key goes on to the control, so that whatever else
         // watches the control's keys sees it, on a line that is empty by then.
+        RememberInputLine();
         if (ExecuteInputLine(KeyDown(VK_LCONTROL))) {
             return 0;
         }
+    } else if ((wParam == VK_UP || wParam == VK_DOWN) && !KeyDown(VK_CONTROL)) {
+        // With Ctrl the keys do what the control does with them.
+        char typed[InputLineCapacity];
+        ReadInputLine(typed, sizeof typed);
+        ShowHistoryLine(window,
+                        wParam == VK_UP ? RecallEarlier(&History, typed) : RecallLater(&History));
+        return 0;
     } else if (wParam == KeyA && KeyDown(VK_CONTROL)) {
         // Not every Windows version's edit control selects all on Ctrl+A by itself.
         PassOn(window, EM_SETSEL, 0, InputLineEnd);

@@ -1,5 +1,9 @@
 // The Linux window on Qt's offscreen platform over the core, the POSIX link and the simulated
 // device: what the real program on X11 cannot show (sizes, the Ctrl keys' edge cases, the pane).
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -76,6 +80,73 @@ class TerminalWindowTest : public QObject {
             QCOMPARE(Pane()->geometry(), QRect(8, 0, paneWidth, qMax(0, size.height() - 24)));
             QCOMPARE(window_->InputLine()->geometry(), QRect(8, size.height() - 24, paneWidth, 24));
         }
+        QVERIFY(QFontInfo(Pane()->font()).fixedPitch());
+        QVERIFY(QFontInfo(window_->InputLine()->font()).fixedPitch());
+    }
+
+    // Lines come back newest first, local commands too, and Down goes back to the draft; empty
+    // lines and repeats are not kept; the oldest of 101 lines goes; Ctrl+Down is not history.
+    void upAndDownBringBackEnteredLines() {
+        const QString lines[] = {"one", "", "clear", "clear", QStringLiteral(u"caf\u00e9\u20ac")};
+        for (const QString& line : lines) {
+            EnterLine(line);
+        }
+        window_->InputLine()->insert("draft");
+        const auto press = [&](const char* keys, Qt::KeyboardModifiers modifiers = {}) {
+            for (const char* key = keys; *key != '\0'; ++key) {
+                Key(QEvent::KeyPress, *key == 'u' ? Qt::Key_Up : Qt::Key_Down, modifiers);
+            }
+            return window_->InputLine()->text();
+        };
+        QCOMPARE(
+            (QStringList{press("u"), press("u"), press("u"), press("u"), press("d"), press("d"),
+                         press("d"), press("d")}),
+            (QStringList{lines[4], "clear", "one", "one", "clear", lines[4], "draft", "draft"}));
+        for (int number = 0; number <= 100; ++number) {
+            EnterLine(QString::number(number));
+        }
+        QCOMPARE(press(QByteArray(101, 'u').constData()), "1");
+        QCOMPARE(press("d", Qt::ControlModifier), "1");
+    }
+
+    // The device is played by the test: the title follows each answer, then the upload's end.
+    void theTitleShowsTheUploadsProgress() {
+        PseudoTerminal device;
+        QCOMPARE(symlink(device.SlavePath().c_str(), ports_->Entry(1).c_str()), 0);
+        const std::string program = ports_->Path() + "/blink.txt";
+        std::ofstream(program) << std::string(1500, 'x') << "\nend\n"; // a piece is a line
+        SetUploadPath(program.c_str());
+        EnterLine(QStringLiteral("open 1"));
+        EnterLine(QStringLiteral("rp!"));
+        const QString progress("blink.txt: line %1 of 3 - Varnoth serial terminal");
+        const std::pair<const char*, QString> answersAndTitles[] = {
+            {"", progress.arg(1)}, {"+", progress.arg(2)}, {"*", "Varnoth serial terminal"}};
+        for (const auto& [answer, title] : answersAndTitles) {
+            QVERIFY(device.Send(answer));
+            QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), title, DeviceWaitMilliseconds);
+        }
+    }
+
+    // Through the menu's action and the file dialog; a folder cannot be written to.
+    void saveAsWritesThePaneAsShown() {
+        AppendOutput("tab\there\r\nbell\x07\r\n");
+        const QString folder = QString::fromStdString(ports_->Path());
+        QString said;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            dialog->selectFile(folder + "/pane.txt");
+            static_cast<QDialog*>(dialog)->accept(); // protected in QFileDialog
+        });
+        std::unique_ptr<QMenu>(window_->NewPaneMenu())->actions().last()->trigger();
+        QCOMPARE(QString::fromStdString(ReadWholeFile(ports_->Path() + "/pane.txt")),
+                 QStringLiteral(u"tab\there\nbell\u2407\n"));
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            said = box->text();
+            box->close();
+        });
+        window_->SavePaneTo(folder);
+        QVERIFY2(said.startsWith("The pane could not be saved to " + folder), qPrintable(said));
     }
 
     // Keys: L/l left Ctrl down/up, R/r right Ctrl down/up, P a click into the pane, E/e Enter

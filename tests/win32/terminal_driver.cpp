@@ -8,13 +8,20 @@
 
 #include <windows.h>
 
+#include <dlgs.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <tuple>
 
+#include "shell/win32/main_window.h"
+
 namespace {
+
+// Typed by Type() as the arrow keys, which have no character.
+constexpr char Up = '\x1e', Down = '\x1f', CtrlDown = '\x1d';
 
 std::string WorkFile(const std::string& name) {
     std::ifstream file(std::getenv("VARNOTH_WORK") + ("\\" + name), std::ios::binary);
@@ -56,6 +63,8 @@ class TerminalTest : public testing::Test {
         ASSERT_TRUE(CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
                                    nullptr, nullptr, &startup, &process_));
         const auto shown = [&] {
+            // Not the last run's panes: the new window may not have its own yet.
+            output_ = input_ = nullptr;
             main_ = FindWindowA("Varnoth serial terminal", "Varnoth serial terminal");
             for (HWND child = nullptr;
                  main_ && (child = FindWindowExA(main_, child, "EDIT", nullptr));) {
@@ -114,7 +123,11 @@ class TerminalTest : public testing::Test {
         };
         for (const char c : text) {
             // Ctrl + Enter types LF on Windows, but wine's X11 keyboard finds another key for it.
-            const SHORT keys = c == '\n' ? MAKEWORD(VK_RETURN, 2) : VkKeyScanA(c);
+            const SHORT keys = c == '\n'       ? MAKEWORD(VK_RETURN, 2)
+                               : c == Up       ? VK_UP
+                               : c == Down     ? VK_DOWN
+                               : c == CtrlDown ? MAKEWORD(VK_DOWN, 2)
+                                               : VkKeyScanA(c);
             const BYTE shift = HIBYTE(keys) & 1 ? VK_LSHIFT : 0,
                        control = HIBYTE(keys) & 2 ? ctrl : 0, key = LOBYTE(keys);
             const BYTE downThenUp[] = {shift, control, key, key, control, shift};
@@ -154,6 +167,14 @@ TEST_F(TerminalTest, KeysGoWhereTheUserMeansThem) {
         {"so does a second click", "", {"pane", "q", 1, ""}, 100},
         {"Enter in the pane only moves the focus to the input line", "\r", {"input", "q", 1, ""}},
         {"the next Enter runs the line", "\r", {"input", "", 0, "q\n"}},
+        {"Up brings back the lines entered, newest first",
+         "dr" + std::string(3, Up),
+         {"input", "right", 5, ""}},
+        {"Down goes forward to the draft", std::string(3, Down), {"input", "dr", 2, ""}},
+        {"Ctrl+Down is not history", {Up, CtrlDown}, {"input", "q", 1, ""}},
+        {"neither a repeat nor an empty line is kept",
+         "\r\r" + std::string(2, Up),
+         {"input", full, 255, "q\n\n"}},
     };
     for (const auto& c : cases) {
         const auto quiet = Arrivals(4);
@@ -183,6 +204,43 @@ TEST_F(TerminalTest, TheCommandLineNamesTheProgramFile) {
         Type(open + "\rrp!\r");
         EXPECT_EQ(Await(answering, sent), sent) << rest;
     }
+}
+
+// While "rp!" runs, the title tells how far it has come, until the silent device makes the
+// upload give up. "Save as..." in the pane's menu writes the bytes the pane shows, or says why
+// not in a message box.
+TEST_F(TerminalTest, TheTitleFollowsTheUploadAndThePaneCanBeSaved) {
+    const std::string work = std::getenv("VARNOTH_WORK");
+    Close();
+    Start("\"" + work + "\\program dir\\program file.txt\"");
+    Type("open 4\rrp!\r");
+    const auto title = [&] { return Text(main_); };
+    const std::string progress = "program file.txt: line 1 of 3 - Varnoth serial terminal";
+    EXPECT_EQ(Await(title, progress), progress);
+    EXPECT_EQ(Await(title, "Varnoth serial terminal"), "Varnoth serial terminal");
+    const std::string shown = Text(output_);
+    ASSERT_NE(shown.find("connected to port 4"), std::string::npos);
+    // The menu's command, then the file's name in the dialog.
+    const auto save = [&](const std::string& path) {
+        PostMessageA(output_, WM_COMMAND, PaneMenuSaveAs, 0);
+        HWND dialog = nullptr;
+        Await([&] { return (dialog = FindWindowA("#32770", "Save the pane as")) != nullptr; },
+              true);
+        SetDlgItemTextA(dialog, cmb13, path.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    save(work + "\\pane.txt");
+    EXPECT_EQ(Await([] { return WorkFile("pane.txt"); }, shown), shown);
+    save(work + "\\missing\\pane.txt");
+    const std::string expected = "The pane could not be saved to " + work + "\\missing\\pane.txt:";
+    HWND box = nullptr;
+    const auto said = [&] { // 0xffff: the message's static control
+        char text[512] = "";
+        GetDlgItemTextA(box = FindWindowA("#32770", "Varnoth serial terminal"), 0xffff, text, 512);
+        return std::string(text).substr(0, expected.size());
+    };
+    EXPECT_EQ(Await(said, expected), expected);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
 // A device that never pauses for 50 ms must neither freeze the window nor hide its text until

@@ -1,0 +1,78 @@
+// "Save as..." in the output pane's menu.
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <cstdio>
+
+#include "shell/win32/main_window.h"
+
+namespace {
+
+// The dialog's file name buffer: the longest path the ANSI calls take.
+constexpr DWORD SavePathCapacity = MAX_PATH;
+// Room for the system's reason, which is a sentence or two.
+constexpr DWORD ReasonCapacity = 512;
+
+bool WriteWholeFile(const char* path, const char* bytes, std::size_t count) {
+    const HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // The pane holds at most OutputPaneLimit characters, so one write takes it all.
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(count);
+    const bool wrote = WriteFile(file, bytes, size, &written, nullptr) && written == size;
+    const DWORD error = GetLastError();
+    const bool closed = CloseHandle(file) != 0;
+    // The write's reason, not the close's, is what the user needs to hear.
+    if (!wrote) {
+        SetLastError(error);
+    }
+    return wrote && closed;
+}
+
+// The path and the system's own reason for the last error, in a message box.
+void SayWhyNotSaved(const char* path) {
+    const DWORD error = GetLastError();
+    char reason[ReasonCapacity] = "";
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, reason, sizeof reason, nullptr) == 0) {
+        std::snprintf(reason, sizeof reason, "system error %lu", error);
+    }
+    char message[SavePathCapacity + ReasonCapacity + 64];
+    std::snprintf(message, sizeof message, "The pane could not be saved to %s:\n%s", path, reason);
+    MessageBoxA(MainWindowHandle(), message, WindowTitle, MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
+void SavePaneAs() {
+    char path[SavePathCapacity] = "";
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = MainWindowHandle();
+    dialog.lpstrFilter = "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.lpstrTitle = "Save the pane as";
+    dialog.lpstrDefExt = "txt";
+    // The program's working folder stays where it was started.
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameA(&dialog)) {
+        // "GetSaveFileNameA", Win32 documentation: 0 from CommDlgExtendedError is a cancel.
+        const DWORD error = CommDlgExtendedError();
+        if (error != 0) {
+            char message[64];
+            std::snprintf(message, sizeof message, "The file dialog failed (error 0x%lx).", error);
+            MessageBoxA(MainWindowHandle(), message, WindowTitle, MB_OK | MB_ICONERROR);
+        }
+        return;
+    }
+    std::size_t length = 0;
+    const char* text = WholePaneText(&length);
+    if (!WriteWholeFile(path, text, length)) {
+        SayWhyNotSaved(path);
+    }
+}
