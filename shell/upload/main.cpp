@@ -26,8 +26,9 @@ constexpr int ExitNoProgramFile = 5;
 // The shells' own status for a program ended by SIGINT: 128 and the signal's number.
 constexpr int ExitInterrupted = 130;
 
+// In the shape help2man reads ("Usage:", an "Exit status:" heading), which makes the manual page.
 constexpr const char* Usage =
-    "usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
+    "Usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
     "  --port N    the port, numbered as for \"open N\" in the terminal (1 to 24); without it,\n"
