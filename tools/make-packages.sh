@@ -23,8 +23,9 @@ mkdir -p "$out"
 for kind in "${kinds[@]}"; do
   case $kind in
     deb)
-      # dpkg-shlibdeps (dpkg-dev) works out the dependencies; CPack finds programs with file.
-      tools/install-packages.sh cmake make g++ qt6-base-dev dpkg-dev file
+      # dpkg-shlibdeps (dpkg-dev) works out the dependencies; CPack finds programs with file;
+      # help2man makes the manual pages.
+      tools/install-packages.sh cmake make g++ qt6-base-dev dpkg-dev file help2man
       rm -f "$out"/*.deb
       package release
       ;;
