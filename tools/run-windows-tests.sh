@@ -3,16 +3,15 @@
 # under wine64 and Xvfb: the simulated device plays COM3, COM4, COM7 to COM10 of a
 # throwaway wine prefix; the core's and the shell's unit tests run there, a Windows test
 # driver works the window program with real key events, and varnoth-upload.exe uploads a
-# file. 32-bit programs cannot run on these machines, so the i686 build is only built and
+# file; both programs as the installer puts them in place, which is tested too. 32-bit programs cannot run on these machines, so the i686 build is only built and
 # inspected.
 # Installs what is missing from Debian's packages. Closes with "N passed, M failed".
 # VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev googletest \
-  mingw-w64 wine wine64 xvfb
+  mingw-w64 wine wine64 xvfb nsis
 
 passed=0
 failed=0
@@ -32,8 +31,6 @@ cmake --build --preset windows-i686 -j "$(nproc)"
 cmake --build --preset dev -j "$(nproc)" --target varnoth-simdevice
 
 win64=build/windows-x86_64
-terminal=$win64/varnoth-terminal.exe
-upload=$win64/varnoth-upload.exe
 simdevice=build/dev/tools/varnoth-simdevice
 
 # The programs must need nothing but what every Windows has, and varnoth-upload.exe is a
@@ -66,6 +63,47 @@ fi
 # ---- a throwaway wine prefix and X display, with the devices ----
 
 source tools/wine-session.sh
+
+# ---- the installer, as tools/make-packages.sh makes it ----
+
+cpack -G NSIS --config "$win64/CPackConfig.cmake" -B "$work/installer" >"$work/cpack.log"
+installer=$(echo "$work"/installer/*.exe)
+drive_c=$WINEPREFIX/drive_c
+# Both programs and the uninstaller in the folder, and a Start menu shortcut to the terminal.
+installed() { # FOLDER SHORTCUT
+  local windows_folder=${1/#$drive_c/C:}
+  [ -f "$1/varnoth-terminal.exe" ] && [ -f "$1/varnoth-upload.exe" ] && [ -f "$1/Uninstall.exe" ] &&
+    grep -qaF "${windows_folder//\//\\}\\varnoth-terminal.exe" "$2"
+}
+# Silently, with the options the installer takes after /S; then the uninstaller, which copies
+# itself away and returns at once, so that what it removes goes a little later.
+install_and_check() { # NAME FOLDER SHORTCUT OPTIONS...
+  if run_windows_quietly "$work/install.log" "$installer" /S "${@:4}" && installed "$2" "$3"; then
+    pass "the installer, $1: the programs, the uninstaller and the Start menu entry"
+  else
+    fail "the installer, $1: the programs, the uninstaller and the Start menu entry"
+  fi
+}
+uninstall_and_check() { # NAME FOLDER SHORTCUT
+  folder=$2 shortcut=$3
+  if run_windows_quietly "$work/uninstall.log" "$2/Uninstall.exe" /S &&
+    wait_for '[ ! -e "$folder" ] && [ ! -e "$shortcut" ]'; then
+    pass "the uninstaller, $1: nothing left"
+  else
+    fail "the uninstaller, $1: nothing left"
+  fi
+}
+echo "---- the installer under wine"
+programs="Microsoft/Windows/Start Menu/Programs/Varnoth serial terminal.lnk"
+own=("$drive_c/users/$(id -un)/AppData/Local/Programs/Varnoth serial terminal"
+  "$drive_c/users/$(id -un)/AppData/Roaming/$programs")
+everyone=("$drive_c/Program Files/Varnoth serial terminal" "$drive_c/ProgramData/$programs")
+install_and_check "for the current user" "${own[@]}" /CurrentUser
+uninstall_and_check "for the current user" "${own[@]}"
+# For everyone: the tests below run the installed programs, and the uninstaller comes last.
+install_and_check "for everyone" "${everyone[@]}"
+terminal=${everyone[0]}/varnoth-terminal.exe
+upload=${everyone[0]}/varnoth-upload.exe
 
 # COM3 answers every line with '+' and identifies itself; COM4 answers no line, and its
 # identification reply holds a line feed, XON, XOFF and a CR; COM7 sends back every byte.
@@ -119,7 +157,7 @@ count_gtest "$work/shell_tests.log" "shell_win32_tests.exe"
 
 # The program itself, worked by the test driver.
 echo "---- the program under wine"
-VARNOTH_TERMINAL=$(windows_path "$root/$terminal") VARNOTH_WORK=$(windows_path "$work") \
+VARNOTH_TERMINAL=$(windows_path "$terminal") VARNOTH_WORK=$(windows_path "$work") \
   run_windows "$work/driver.log" "$win64/tests/varnoth-terminal-driver.exe" || true
 count_gtest "$work/driver.log" "varnoth-terminal-driver.exe"
 
@@ -140,6 +178,8 @@ check_upload "the file went out to its end (exit status 0)" 0 9 "$work/program-l
 # The first line, sent once and repeated four times.
 for _ in 1 2 3 4 5; do printf '10 PRINT "first"\n'; done >"$work/first-line-5-times.txt"
 check_upload "gave up on a silent device (exit status 3)" 3 10 "$work/first-line-5-times.txt"
+
+uninstall_and_check "for everyone" "${everyone[@]}"
 
 if [ "$failed" -gt 0 ]; then
   echo "---- the prefix's COM ports at the end"
