@@ -46,6 +46,6 @@ done
 
 in_system apt-get remove -y -qq varnoth-terminal >/dev/null
 "${as_root[@]}" rm "$system/tmp/${deb##*/}"
-left=$(find "$system" -xdev -mindepth 1 -iname '*varnoth*')
+left=$("${as_root[@]}" find "$system" -xdev -mindepth 1 -iname '*varnoth*')
 [ -z "$left" ] || fail "apt-get remove left these behind: $left"
 echo "PASS: $deb (fresh system: $((SECONDS - started)) s)"

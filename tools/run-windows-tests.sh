@@ -64,26 +64,27 @@ fi
 
 source tools/wine-session.sh
 
-# ---- the installer, as tools/make-packages.sh makes it ----
+# ---- the installers, as tools/make-packages.sh makes them; the 32-bit one cannot run here ----
 
-cpack -G NSIS --config "$win64/CPackConfig.cmake" -B "$work/installer" >"$work/cpack.log"
-installer=$(echo "$work"/installer/*.exe)
+for build in build/windows-i686 build/windows-x86_64; do
+  cpack -G NSIS --config "$build/CPackConfig.cmake" -B "$work/installer" >"$work/cpack.log" ||
+    { cat "$work/cpack.log"; exit 1; }
+done
+installer=$(echo "$work"/installer/*-x86_64.exe)
 drive_c=$WINEPREFIX/drive_c
-# Both programs and the uninstaller in the folder, and a Start menu shortcut to the terminal.
-installed() { # FOLDER SHORTCUT
-  local windows_folder=${1/#$drive_c/C:}
-  [ -f "$1/varnoth-terminal.exe" ] && [ -f "$1/varnoth-upload.exe" ] && [ -f "$1/Uninstall.exe" ] &&
-    grep -qaF "${windows_folder//\//\\}\\varnoth-terminal.exe" "$2"
-}
-# Silently, with the options the installer takes after /S; then the uninstaller, which copies
-# itself away and returns at once, so that what it removes goes a little later.
+# Installs silently, with the OPTIONS after /S: both programs and the uninstaller in FOLDER, and
+# a Start menu SHORTCUT to the terminal there.
 install_and_check() { # NAME FOLDER SHORTCUT OPTIONS...
-  if run_windows_quietly "$work/install.log" "$installer" /S "${@:4}" && installed "$2" "$3"; then
-    pass "the installer, $1: the programs, the uninstaller and the Start menu entry"
+  local windows_folder=${2/#$drive_c/C:} what="the installer, $1: programs, uninstaller, Start menu"
+  if run_windows_quietly "$work/install.log" "$installer" /S "${@:4}" &&
+    [ -f "$2/Uninstall.exe" ] && [ -f "$2/varnoth-terminal.exe" ] && [ -f "$2/varnoth-upload.exe" ] &&
+    grep -qaF "${windows_folder//\//\\}\\varnoth-terminal.exe" "$3"; then
+    pass "$what"
   else
-    fail "the installer, $1: the programs, the uninstaller and the Start menu entry"
+    fail "$what"
   fi
 }
+# The uninstaller copies itself away and returns at once; what it removes goes a little later.
 uninstall_and_check() { # NAME FOLDER SHORTCUT
   folder=$2 shortcut=$3
   if run_windows_quietly "$work/uninstall.log" "$2/Uninstall.exe" /S &&
