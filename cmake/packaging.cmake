@@ -33,7 +33,6 @@ if(WIN32)
   # An installer (NSIS, Debian's nsis package) for those who install programs the Windows way,
   # the .zip for those who want one file. The installer is made from cmake/nsis.
   set(CPACK_GENERATOR ZIP NSIS)
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/nsis)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY "Varnoth serial terminal")
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY varnoth-terminal)
