@@ -92,6 +92,7 @@ uninstall_and_check() { # NAME FOLDER SHORTCUT
     pass "the uninstaller, $1: nothing left"
   else
     fail "the uninstaller, $1: nothing left"
+    ls -lR "$2" "$3" || true
   fi
 }
 echo "---- the installer under wine"
