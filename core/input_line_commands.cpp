@@ -20,6 +20,7 @@ void OpenCommandRun(const char* argument) {
     // A failed "open" must leave no port open, so the old one goes first. What it was still
     // sending ends there, so the pane's line ends before the command's report.
     EndReceivedChunk();
+    TerminalSession.WaitingForLostPort = false;
     if (TerminalSession.PortHandle != InvalidPortHandle) {
         ClosePort(TerminalSession.PortHandle);
         TerminalSession.PortHandle = InvalidPortHandle;

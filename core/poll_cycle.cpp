@@ -2,6 +2,7 @@
 
 #include "core/control_bytes.h"
 #include "core/pane.h"
+#include "core/port_connection.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
 
@@ -59,6 +60,9 @@ void EndReceivedChunk() {
 }
 
 void PollTick() {
+    if (TerminalSession.WaitingForLostPort) {
+        LookForLostPort();
+    }
     // What this tick reads continues the open chunk, so it may take only what the chunk has
     // room for.
     bool lineWentQuiet = true;
@@ -74,6 +78,12 @@ void PollTick() {
     }
     if (lineWentQuiet || TerminalSession.ReceivedInChunk == ReceiveCapacity - 1) {
         EndReceivedChunk();
+    }
+    // After the bytes that came before it: they are shown, and an upload has acted on them.
+    // A device that went away is not a silent one, so its ticks are not idle ones.
+    if (PortDeviceGone(TerminalSession.PortHandle)) {
+        LosePort();
+        return;
     }
     // A tick that read anything is not an idle one, even if it only continued a chunk.
     if (count == 0 && TerminalSession.Uploading) {

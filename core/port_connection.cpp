@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "core/pane.h"
+#include "core/poll_cycle.h"
 #include "core/terminal_session.h"
+#include "core/upload.h"
 
 namespace {
 
@@ -19,6 +21,12 @@ constexpr unsigned ProbeWaitMilliseconds = 500;
 constexpr const char* ProbeRequest = "id\n";
 // The reply is read into this many bytes: at most 255 and a NUL.
 constexpr std::size_t ProbeReplyCapacity = 256;
+// A lost device is looked for once a second: often enough to be back as soon as it is, rarely
+// enough to cost nothing while it is away.
+constexpr std::int32_t TicksBetweenLooksForPort = 10;
+// A report with a port number (room for any 32-bit one) and an upload's line number.
+constexpr std::size_t ReportCapacity = 96;
+
 // Our device names itself with this; its prompt character also identifies it.
 constexpr const char* DeviceIdentity = "TELK7";
 constexpr const char* DevicePrompt = ">";
@@ -38,15 +46,24 @@ void ReportFailure(const char* argument) {
 }
 
 // Keeps the first port whose device answers the probe; closes every other one it opens.
+// Only numbers that may reach a port are opened, and only a port that opens is probed.
 int DetectPort(const char* argument) {
+    bool present[PortNumberLimit] = {};
+    FindPresentPorts(present);
+    // "\\.\COM0" has always been tried first; on Linux a ports-folder entry com0 can name it.
+    present[DetectPortNumber] = true;
     char name[PortNameCapacity];
     for (std::int32_t number = DetectPortNumber; number < PortNumberLimit; ++number) {
+        if (!present[number]) {
+            continue;
+        }
         MakePortName(number, name);
         TerminalSession.PortHandle = OpenPort(name);
         if (TerminalSession.PortHandle == InvalidPortHandle) {
             continue;
         }
         if (ProbePort()) {
+            TerminalSession.PortNumber = number;
             return ResultSuccess;
         }
         ClosePort(TerminalSession.PortHandle);
@@ -116,8 +133,46 @@ int ConnectPort(const char* argument) {
         }
         return ResultFailure;
     }
+    TerminalSession.PortNumber = number;
     AppendOutput("connected to port");
     AppendOutput(argument);
     AppendOutput("\n");
     return ResultSuccess;
+}
+
+void LosePort() {
+    EndReceivedChunk();
+    ClosePort(TerminalSession.PortHandle);
+    TerminalSession.PortHandle = InvalidPortHandle;
+    char report[ReportCapacity];
+    const long number = TerminalSession.PortNumber;
+    if (TerminalSession.Uploading) {
+        AbandonUpload();
+        std::snprintf(report, sizeof report,
+                      "port %ld lost: the device went away; the upload stopped at line %ld\n",
+                      number, static_cast<long>(TerminalSession.UploadLineNumber));
+    } else {
+        std::snprintf(report, sizeof report, "port %ld lost: the device went away\n", number);
+    }
+    AppendOutput(report);
+    TerminalSession.WaitingForLostPort = true;
+    TerminalSession.TicksUntilLookingForPort = TicksBetweenLooksForPort;
+}
+
+void LookForLostPort() {
+    if (--TerminalSession.TicksUntilLookingForPort > 0) {
+        return;
+    }
+    TerminalSession.TicksUntilLookingForPort = TicksBetweenLooksForPort;
+    std::int32_t number = 0;
+    const SerialHandle port = ReopenLastPort(&number);
+    if (port == InvalidPortHandle) {
+        return;
+    }
+    TerminalSession.PortHandle = port;
+    TerminalSession.PortNumber = number;
+    TerminalSession.WaitingForLostPort = false;
+    char report[ReportCapacity];
+    std::snprintf(report, sizeof report, "reconnected to port %ld\n", static_cast<long>(number));
+    AppendOutput(report);
 }

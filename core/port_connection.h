@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
-// Port numbers at or above this are refused; detection tries every number below it.
-constexpr std::int32_t PortNumberLimit = 25;
+#include "serial/serial_port.h"
+
+// Port numbers at or above this are refused without a word; detection tries the numbers below.
+constexpr std::int32_t PortNumberLimit = HighestPortNumber + 1;
 // Number 0 asks for detection rather than naming a port.
 constexpr std::int32_t DetectPortNumber = 0;
 
@@ -12,6 +14,13 @@ constexpr std::int32_t DetectPortNumber = 0;
 // into PortHandle and reports the outcome in the output pane. Expects no port to be open.
 // Returns ResultSuccess when a port is open afterwards, ResultFailure otherwise.
 int ConnectPort(const char* argument);
+
+// What happens when the open port's device goes away, as the serial link tells it from mere
+// silence: LosePort closes the port, ends a running upload, says so in the pane once and starts
+// waiting; while the terminal waits, each tick calls LookForLostPort, which looks for the device
+// about once a second and, when it is back, opens it again and says so. "open" ends the wait.
+void LosePort();
+void LookForLostPort();
 
 // Asks the device on PortHandle to identify itself; true when the reply names our device.
 bool ProbePort();

@@ -32,6 +32,13 @@ struct TerminalSessionRecord {
     // long line counts as a line, as the device sees it. It stays where the upload ended.
     std::int32_t UploadLineNumber = 0;
     UploadEnd LastUploadEnd = UploadEnd::None;
+    // The number "open" gave the open port (for "open 0", the one detection kept); while a lost
+    // port is waited for, the number it had.
+    std::int32_t PortNumber = 0;
+    // Set from the moment the open port's device goes away until it is back or "open" is typed.
+    bool WaitingForLostPort = false;
+    // Ticks left until the next look for the lost port's device.
+    std::int32_t TicksUntilLookingForPort = 0;
     WindowHandle MainWindow = nullptr;
     WindowHandle OutputPane = nullptr;
     WindowHandle InputLine = nullptr;

@@ -131,6 +131,20 @@ int StartUpload() {
     return ResultSuccess;
 }
 
+void CloseProgramFile() {
+    if (TerminalSession.UploadFile != nullptr) {
+        std::fclose(TerminalSession.UploadFile);
+        TerminalSession.UploadFile = nullptr;
+    }
+}
+
+void AbandonUpload() {
+    if (TerminalSession.Uploading) {
+        EndUpload(UploadEnd::DeviceGone);
+        CloseProgramFile();
+    }
+}
+
 void UploadStep(char byte) {
     if (!TerminalSession.Uploading) {
         return;
@@ -153,9 +167,8 @@ void UploadStep(char byte) {
         RetryLine(byte);
         break;
     }
-    if (!TerminalSession.Uploading && TerminalSession.UploadFile != nullptr) {
-        std::fclose(TerminalSession.UploadFile);
-        TerminalSession.UploadFile = nullptr;
+    if (!TerminalSession.Uploading) {
+        CloseProgramFile();
     }
 }
 

@@ -28,6 +28,8 @@ enum class UploadEnd : std::uint8_t {
     GaveUpOnSilence,
     // The retries were used up and the answer that gave up was a wrong byte.
     GaveUpOnWrongAnswer,
+    // The device went away (unplugged, reset): nothing can be sent to it any more.
+    DeviceGone,
 };
 
 // Starts (or restarts) the upload of the file named by UploadPath and sends its first line.
@@ -36,6 +38,9 @@ int StartUpload();
 
 // Acts on one byte the device sent during an upload (or on TimeoutMarker).
 void UploadStep(char byte);
+
+// Ends a running upload because its device went away, and closes the program file.
+void AbandonUpload();
 
 // The number of lines an upload of UploadPath would send, counted by the upload's own reading
 // rules, so that a piece of a long line counts as a line, as it does for UploadLineNumber.

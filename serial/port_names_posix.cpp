@@ -1,12 +1,15 @@
 #include "serial/port_names_posix.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "serial/serial_devices_linux.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -48,10 +51,21 @@ bool HasEntry(const std::string& entry) {
     return !entry.empty() && lstat(entry.c_str(), &status) == 0;
 }
 
+// Two names of one device resolve to the same node; a name that resolves to nothing is only
+// itself.
+std::string RealPath(const std::string& path) {
+    char real[PATH_MAX];
+    return realpath(path.c_str(), real) != nullptr ? real : path;
+}
+
 std::string LinkTarget(const std::string& entry) {
     char target[PATH_MAX];
     const ssize_t length = readlink(entry.c_str(), target, sizeof target - 1);
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : entry;
+}
+
+std::string Or(const std::string& text, const char* placeholder) {
+    return text.empty() ? placeholder : text;
 }
 
 } // namespace
@@ -106,4 +120,70 @@ std::vector<PortListEntry> ListPorts(int highestNumber) {
         }
     }
     return rows;
+}
+
+// One look at the devices for all numbers: resolving each number on its own would list them
+// 255 times over.
+void FindPresentPorts(bool (&present)[HighestPortNumber + 1]) {
+    for (const PortListEntry& row : ListPorts(HighestPortNumber)) {
+        if (row.number > 0) {
+            present[row.number] = true;
+        }
+    }
+}
+
+// Number, device, persistent name and where the number comes from, in aligned columns.
+int PrintPortTable() {
+    const std::vector<PortListEntry> rows = ListPorts(HighestPortNumber);
+    const std::string directory = Or(PortsDirectoryPath(), "(none: HOME is not set)");
+    if (rows.empty()) {
+        std::printf("No serial ports found: plug in an adapter, or link a device as %s/com1.\n",
+                    directory.c_str());
+        return 0;
+    }
+    std::size_t deviceWidth = std::string("device").size();
+    std::size_t nameWidth = std::string("persistent name").size();
+    for (const PortListEntry& row : rows) {
+        deviceWidth = std::max(deviceWidth, row.device.size());
+        nameWidth = std::max(nameWidth, Or(row.persistentName, "-").size());
+    }
+    const int deviceColumn = static_cast<int>(deviceWidth);
+    const int nameColumn = static_cast<int>(nameWidth);
+    std::printf("port  %-*s  %-*s  from\n", deviceColumn, "device", nameColumn, "persistent name");
+    bool unnumbered = false;
+    for (const PortListEntry& row : rows) {
+        const std::string number = row.number > 0 ? std::to_string(row.number) : "-";
+        unnumbered = unnumbered || row.number == 0;
+        std::printf("%4s  %-*s  %-*s  %s\n", number.c_str(), deviceColumn, row.device.c_str(),
+                    nameColumn, Or(row.persistentName, "-").c_str(),
+                    row.fromPortsDirectory ? "ports folder" : "system");
+    }
+    if (unnumbered) {
+        std::printf(
+            "-: no number reaches this device; a link in the ports folder can give it one.\n");
+    }
+    std::printf("Ports folder: %s (a link comN there makes N that device)\n", directory.c_str());
+    return 0;
+}
+
+std::string LastingDeviceName(const std::string& path) {
+    const std::string root = Variable(DeviceRootVariable);
+    const std::string device = RealPath(path);
+    for (const SerialDevice& present : ListSerialDevices(root)) {
+        if (!present.persistentName.empty() && RealPath(present.path) == device) {
+            return root + "/dev/serial/by-id/" + present.persistentName;
+        }
+    }
+    return path;
+}
+
+int PortNumberOf(const std::string& path) {
+    const std::string device = RealPath(path);
+    for (const PortListEntry& row : ListPorts(HighestPortNumber)) {
+        const std::string reached = row.fromPortsDirectory ? EntryPath(row.number) : row.device;
+        if (row.number > 0 && RealPath(reached) == device) {
+            return row.number;
+        }
+    }
+    return 0;
 }

@@ -37,5 +37,11 @@ struct PortListEntry {
 // none reaches (beyond the highest number, or their number taken by an entry).
 std::vector<PortListEntry> ListPorts(int highestNumber);
 
+// The name by which the device at `path` is found again after it went away and came back: its
+// persistent name in dev/serial/by-id when it has one, else `path` itself.
+std::string LastingDeviceName(const std::string& path);
+// The number that reaches the device at `path` now; 0 when none does.
+int PortNumberOf(const std::string& path);
+
 // The ports directory as the environment names it; empty when neither it nor HOME is set.
 std::string PortsDirectoryPath();

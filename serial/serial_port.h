@@ -17,8 +17,23 @@ constexpr unsigned PortBaudRate = 9600;
 // A single-byte read gives up after this much silence; a write gives up after this long.
 constexpr unsigned PortTimeoutMilliseconds = 50;
 
-// Opens the named port exclusively with the fixed line settings. A missing or busy port
-// gives InvalidPortHandle.
+// Port numbers run from 1 to this. Windows hands out COM numbers up to 255, and a machine that
+// has seen a few adapters, Bluetooth links or phones gives a new adapter COM25 to COM60 or so;
+// "\\.\COM255" opens like "\\.\COM3". What a number means on each platform: README.md,
+// "Port numbers".
+constexpr int HighestPortNumber = 255;
+
+// Marks in present[1] to present[HighestPortNumber] the numbers that may reach a port now, so
+// that detection probes only those; present[0] is left alone. A marked number can still fail
+// to open (held by another program, a link that points nowhere). Read afresh at every call.
+void FindPresentPorts(bool (&present)[HighestPortNumber + 1]);
+
+// Prints the ports present now to standard output, each with the number "open n" takes: the
+// programs' --list-ports. Returns the exit status.
+int PrintPortTable();
+
+// Opens the named port exclusively with the fixed line settings. A missing or busy port, or
+// one that refuses the settings, gives InvalidPortHandle and leaves nothing open.
 SerialHandle OpenPort(const char* name);
 
 // Why the last OpenPort failed: one short line ending in \n that names the device, the reason
@@ -39,6 +54,18 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
                      unsigned budgetMilliseconds, bool* lineWentQuiet);
 // A budget that never runs out: the read ends only on silence or a full buffer.
 constexpr unsigned UnlimitedReadBudget = ~0u;
+
+// Whether the last ReadPort on `handle` ended because the device behind the port went away
+// (unplugged, powered off, its USB bridge reset) rather than because the line went quiet. The
+// port is of no more use then: close it. A silent device that is still there is never gone.
+bool PortDeviceGone(SerialHandle handle);
+
+// Opens again, with the same settings, the device that the last successful OpenPort reached,
+// found as it is now: on Linux by its persistent name when it has one (an adapter may come back
+// as another ttyUSB), else by its path; on Windows by the same COM name. InvalidPortHandle
+// while it is not back. *numberNow becomes the number "open" would give it now (0 when no
+// number reaches it).
+SerialHandle ReopenLastPort(std::int32_t* numberNow);
 
 // Releases a port; callers pass only a valid handle.
 void ClosePort(SerialHandle handle);

@@ -49,6 +49,9 @@ bool ConfigureLine(int fd) {
         return false;
     }
     cfmakeraw(&settings);
+    // cfmakeraw leaves IXOFF alone: a driver told so by another program would send XOFF to
+    // the device whenever its input queue filled.
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
     settings.c_cc[VMIN] = 0;
@@ -60,16 +63,20 @@ bool ConfigureLine(int fd) {
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
-// Waits for `events` on fd; false on time-out, hang-up or error, so a vanished device ends a
-// read or write at once instead of being polled again.
-bool WaitFor(int fd, short events, int milliseconds) {
+enum class WaitResult { Ready, TimedOut, HungUp };
+
+// Waits for `events` on fd. A hang-up or error is told apart from a time-out, so that a
+// vanished device ends a read or write at once instead of being polled again.
+WaitResult WaitFor(int fd, short events, int milliseconds) {
     pollfd entry{fd, events, 0};
     int ready;
     do {
         ready = poll(&entry, 1, milliseconds);
     } while (ready < 0 && errno == EINTR);
-    return ready > 0 && (entry.revents & events) != 0 &&
-           (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+    if (ready < 0 || (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return WaitResult::HungUp;
+    }
+    return ready > 0 && (entry.revents & events) != 0 ? WaitResult::Ready : WaitResult::TimedOut;
 }
 
 ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
@@ -82,6 +89,10 @@ ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
 
 // Why the last open failed: the device's path and a sentence with the fix fit easily.
 char failureReason[PATH_MAX + 128];
+// What the last successful open reached, by the name that finds it again after a replug.
+char lastPort[PATH_MAX];
+// The port whose last read found its device gone, or none.
+SerialHandle goneHandle = InvalidPortHandle;
 // The number has no ports-folder entry, and fewer devices are present.
 constexpr const char* NoDeviceNumbered =
     "no serial device has this number; varnoth-terminal --list-ports lists them\n";
@@ -171,6 +182,8 @@ SerialHandle OpenPort(const char* name) {
         ExplainFailure(path, error);
         return InvalidPortHandle;
     }
+    goneHandle = InvalidPortHandle;
+    std::snprintf(lastPort, sizeof lastPort, "%s", LastingDeviceName(path).c_str());
     return static_cast<SerialHandle>(fd);
 }
 
@@ -196,7 +209,7 @@ int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
         }
         const long long left = deadline - MonotonicMilliseconds();
         if (written == 0 || errno != EAGAIN || left <= 0 ||
-            !WaitFor(fd, POLLOUT, static_cast<int>(left))) {
+            WaitFor(fd, POLLOUT, static_cast<int>(left)) != WaitResult::Ready) {
             break;
         }
     }
@@ -207,6 +220,7 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
                      unsigned budgetMilliseconds, bool* lineWentQuiet) {
     std::size_t count = 0;
     bool outOfTime = false;
+    bool gone = false;
     if (handle != InvalidPortHandle) {
         const int fd = Descriptor(handle);
         const long long started = MonotonicMilliseconds();
@@ -220,21 +234,25 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
         while (count + 1 < capacity) {
             if (!mayBeQueued) {
                 const long long left = lastData + PortTimeoutMilliseconds - MonotonicMilliseconds();
-                if (left <= 0 || !WaitFor(fd, POLLIN, static_cast<int>(left))) {
+                const WaitResult waited =
+                    left > 0 ? WaitFor(fd, POLLIN, static_cast<int>(left)) : WaitResult::TimedOut;
+                if (waited != WaitResult::Ready) {
+                    gone = waited == WaitResult::HungUp;
                     break;
                 }
             }
             const std::size_t wanted = capacity - 1 - count;
             const ssize_t got = ReadRetrying(fd, buffer + count, wanted);
             // With VMIN and VTIME at 0 an empty queue reads as 0 bytes or EAGAIN. After poll
-            // said readable, the same means the other end is gone; any other error (EIO after
-            // a hang-up) ends the chunk too.
+            // said readable, the same means the other end is gone; so does any other error
+            // (EIO after a hang-up, ENODEV once the adapter is unplugged).
             const bool empty = got == 0 || (got < 0 && errno == EAGAIN);
             if (empty && mayBeQueued) {
                 mayBeQueued = false;
                 continue;
             }
             if (got <= 0) {
+                gone = true;
                 break;
             }
             count += static_cast<std::size_t>(got);
@@ -252,8 +270,21 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     if (capacity > 0) {
         buffer[count] = '\0';
     }
+    goneHandle = gone ? handle : InvalidPortHandle;
     *lineWentQuiet = !outOfTime && count + 1 < capacity;
     return count;
+}
+
+bool PortDeviceGone(SerialHandle handle) {
+    return handle != InvalidPortHandle && handle == goneHandle;
+}
+
+SerialHandle ReopenLastPort(std::int32_t* numberNow) {
+    const SerialHandle handle = lastPort[0] != '\0' ? OpenPort(lastPort) : InvalidPortHandle;
+    if (handle != InvalidPortHandle) {
+        *numberNow = PortNumberOf(lastPort);
+    }
+    return handle;
 }
 
 void ClosePort(SerialHandle handle) {

@@ -56,8 +56,11 @@ TEST(PortConnectionTest, TheNumberIsReadWithBlanksSignAndWrapAndTheArgumentEchoe
         {" 4294967299", "3", "connected to port 4294967299\n"},
         {" 2147483648", "-2147483648", "connected to port 2147483648\n"},
         {" -2147483648", "-2147483648", "connected to port -2147483648\n"},
-        // From 25 up nothing is opened and nothing said; the old port is closed all the same.
-        {" 25", nullptr, ""},
+        // Windows numbers COM ports up to 255; from 256 up nothing is opened and nothing said,
+        // and the old port is closed all the same.
+        {" 25", "25", "connected to port 25\n"},
+        {" 255", "255", "connected to port 255\n"},
+        {" 256", nullptr, ""},
         {" 99999999999999999999", nullptr, ""}, // wraps to 1661992959
         {"", nullptr, "use: open n to connect\n"},
         // No digits, or no blank between sign and digits, read as 0.
@@ -100,11 +103,14 @@ TEST(PortConnectionTest, DetectionKeepsTheFirstPortThatIdentifiesItselfAndCloses
     Device(Com("1")).chunks.clear();
     Device(Com("7")).identityReply = "telk7";
     Device(Com("9")).busy = true;
-    Device(Com("25")).identityReply = "TELK7"; // past the last port tried
+    Device(Com("256")).identityReply = "TELK7"; // past the last port tried
     Type("open x");
     EXPECT_EQ(FakePane.output, "failed to connect to port x\n");
     EXPECT_EQ(FakeSerial.openName, "");
     EXPECT_EQ(FakeSerial.closed, FakeSerial.opened);
+    Device(Com("255")).identityReply = "TELK7";
+    Type("open 0");
+    EXPECT_EQ(FakeSerial.openName, Com("255")) << "detection goes on to the last port";
     // A port opened directly gets the platform's reason after its failure.
     FakePane.output.clear();
     Type("open 4");
@@ -118,6 +124,39 @@ TEST(PortConnectionTest, DetectionKeepsTheFirstPortThatIdentifiesItselfAndCloses
     EXPECT_EQ(Device(Com("0")).writes, Names{"id\n"});
     EXPECT_TRUE(TerminalSession.Uploading);
     EXPECT_EQ(TerminalSession.UploadLineNumber, 1);
+}
+
+TEST(PortConnectionTest, AVanishedDeviceIsSaidOnceLookedForEachSecondAndOpenedAgainWhenBack) {
+    ResetCore();
+    ProgramFile("A\nB\n");
+    FakeDevice& device = Connect();
+    Type("rp!");
+    device.gone = true;
+    PollTick();
+    const std::string lost = "port 3 lost: the device went away; the upload stopped at line 1\n";
+    EXPECT_EQ(FakePane.output, lost);
+    EXPECT_EQ(TerminalSession.LastUploadEnd, UploadEnd::DeviceGone);
+    EXPECT_EQ(TerminalSession.UploadFile, nullptr);
+    EXPECT_EQ(FakeSerial.closed, Names{Com("3")});
+    for (int tick = 0; tick < 29; ++tick) {
+        PollTick();
+    }
+    device.gone = false;
+    FakeSerial.numberNow = 5; // the number "open" gives it now
+    PollTick();
+    EXPECT_EQ(FakePane.output, lost + "reconnected to port 5\n") << "at the third look, said once";
+    EXPECT_EQ(FakeSerial.opened, (Names{Com("3"), Com("3")}));
+    EXPECT_FALSE(TerminalSession.Uploading) << "the upload does not resume by itself";
+
+    // "open" ends the wait, also one that finds no port.
+    device.gone = true;
+    PollTick();
+    Type("open 30");
+    device.gone = false;
+    for (int tick = 0; tick < 30; ++tick) {
+        PollTick();
+    }
+    EXPECT_EQ(FakeSerial.openName, "");
 }
 
 TEST(UploadTest, TheCoreAgreesWithTheModelsOnRandomFilesAnswersAndReads) {

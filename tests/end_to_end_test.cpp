@@ -98,7 +98,7 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         {"", "--port 2 P", 4, "", "", "failed to connect to port 2"},
         {"", "--port 1 /nonexistent/p.txt", 5, "", "",
          "cannot read the program file /nonexistent/p.txt"},
-        {"", "--port 25 P", 2, "", "", "Usage:"},
+        {"", "--port 256 P", 2, "", "", "Usage:"},
         {"", "--port 1", 2, "", "", "Usage:"},
         // A silent device would have made it give up (3) had the signal not stopped it.
         {"--answer none", "--port 1 P", 130, "0", "",
@@ -147,7 +147,7 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
     }
 }
 
-TEST_F(EndToEndTest, DetectionFindsTheDeviceAndOneThatVanishesMidUploadCostsNoCpu) {
+TEST_F(EndToEndTest, DetectionFindsTheDeviceAndOneThatVanishesIsSaidAtOnceAndPickedUpAgain) {
     SimulatedDevice mute(ports_.Entry(0), record_ + ".mute", {"--id", "none"});
     ASSERT_TRUE(mute.Ready());
     Type("hello"); // without a port, lines and ticks go nowhere
@@ -164,24 +164,29 @@ TEST_F(EndToEndTest, DetectionFindsTheDeviceAndOneThatVanishesMidUploadCostsNoCp
         EXPECT_TRUE(TickUntil([] { return PaneHas("+\r\n"); }));
         EXPECT_EQ(FakePane.output, "+\r\n") << "detection is silent";
         Type("rp!");
-        // A link spinning or blocking on the vanished device would spend 50 ms a tick.
-        const std::clock_t before = std::clock();
-        TickUntil([] { return false; }, 400);
-        EXPECT_LT(std::clock() - before, 2 * CLOCKS_PER_SEC);
+        // Far sooner than the five silences that a device merely gone quiet takes.
+        EXPECT_TRUE(TickUntil([] { return PaneHas("port 6 lost: the device went away; "); }, 40));
         EXPECT_FALSE(TerminalSession.Uploading);
+        EXPECT_EQ(TerminalSession.LastUploadEnd, UploadEnd::DeviceGone);
         // It may or may not have taken the third line before it went.
         const std::string probeAndLine = "id\nhello\n";
         EXPECT_TRUE(Record() == probeAndLine + Sent("01") || Record() == probeAndLine + Sent("012"))
             << Record();
+        EXPECT_TRUE(PaneHas("the upload stopped at line 3\n")) << FakePane.output;
     }
+    // A link spinning or blocking while the device is away would spend 50 ms a tick.
+    const std::clock_t before = std::clock();
+    TickUntil([] { return false; }, 400);
+    EXPECT_LT(std::clock() - before, 2 * CLOCKS_PER_SEC);
     EXPECT_EQ(ReadWholeFile(record_ + ".mute"), "id\nid\n") << "each probe closes its port";
+    // The same device back where it was: found again within about a second, and only said once.
     SimulatedDevice device(ports_.Entry(6), record_);
     ASSERT_TRUE(device.Ready());
     FakePane.output.clear();
-    Type("open 6");
-    EXPECT_EQ(FakePane.output, "connected to port 6\n");
+    EXPECT_TRUE(TickUntil([] { return PaneHas("reconnected to port 6\n"); }, 15));
     Type("hello");
     EXPECT_TRUE(TickUntil([] { return PaneHas("+\r\n"); }));
+    EXPECT_EQ(FakePane.output, "reconnected to port 6\n+\r\n");
 }
 
 TEST_F(EndToEndTest, ADeviceThatNeverPausesShowsAsItSendsTypedLinesGoOutAndThePaneIsBounded) {

@@ -34,7 +34,7 @@ for program in varnoth-terminal varnoth-upload; do
   in_system man -w "$program" >/dev/null || fail "no manual page for $program"
 done
 in_system varnoth-terminal --list-ports >/dev/null || fail "varnoth-terminal --list-ports"
-in_system /tmp/program_options_test.sh /usr/bin/varnoth-terminal
+in_system /tmp/program_options_test.sh /usr/bin/varnoth-terminal /usr/bin/varnoth-upload
 desktop-file-validate "$system/usr/share/applications/varnoth-terminal.desktop" ||
   fail "the desktop entry is not valid"
 appstreamcli validate --no-net "$system"/usr/share/metainfo/*.metainfo.xml >/dev/null ||

@@ -18,6 +18,9 @@ cmake --preset asan
 cmake --build --preset asan -j "$(nproc)"
 ctest --preset asan -j "$(nproc)"
 
+echo "== the Linux programs on real kernel serial drivers, in a virtual machine"
+tests/vm/run.sh
+
 echo "== fuzzing the core"
 tools/run-fuzz.sh
 

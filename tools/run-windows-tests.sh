@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs (x86_64 and the i686 release) and tests the x86_64 build
-# under wine64 and Xvfb: the simulated device plays COM3, COM4, COM7 to COM10 of a
-# throwaway wine prefix; the core's and the shell's unit tests run there, a Windows test
-# driver works the window program with real key events, and varnoth-upload.exe uploads a
-# file; both programs as the installer puts them in place, which is tested too. 32-bit programs cannot run on these machines, so the i686 build is only built and
-# inspected.
+# under wine64 and Xvfb: the simulated device plays COM3, COM4, COM7 to COM10, COM37 and
+# COM255 of a throwaway wine prefix, and a file is linked as COM31; the installer puts both
+# programs in place, and is tested too; the core's and the shell's unit tests run there, a
+# Windows test driver works the installed window program with real key events, and the
+# installed varnoth-upload.exe uploads a file and lists the ports. 32-bit programs cannot run
+# on these machines, so the i686 build is only built and inspected.
 # Installs what is missing from Debian's packages. Closes with "N passed, M failed".
 # VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
 set -euo pipefail
@@ -114,9 +115,26 @@ start_device 4 --answer none --id 'ab\ncd'$'\x11''ef'$'\x13''gh\rij'
 start_device 7 --answer none --echo
 # COM8 prints numbered lines at 960 bytes a second for hours: it never pauses for 50 ms.
 start_device 8 --stream 960
+# COM11 answers one line and goes away, as a pulled cable does; then a new device takes its
+# link, as the adapter plugged in again would, recording into port12-received.bin.
+start_device 11 --hangup-after-lines 1
+(
+  while kill -0 "${session_pids[-1]}" 2>/dev/null; do sleep 0.1; done
+  exec "$simdevice" --link "$WINEPREFIX/dosdevices/com11" --record "$work/port12-received.bin" \
+    >"$work/port12.log" 2>&1
+) &
+session_pids+=($!)
 # For varnoth-upload.exe: COM9 answers every line with '+', COM10 answers none.
 start_device 9
 start_device 10 --answer none
+# Windows numbers COM ports up to 255: COM37 answers every line with '+', and so does COM255,
+# which detection reaches once the devices before it that identify themselves (all but COM4)
+# are moved aside.
+start_device 37
+start_device 255
+# A file is no serial port; the serial link's test also holds it open, as another program would.
+: >"$work/not-a-port.bin"
+ln -s "$work/not-a-port.bin" "$WINEPREFIX/dosdevices/com31"
 
 mkdir -p "$work/program dir"
 printf '10 PRINT "first"\r\n20 PRINT "second"\n30 GOTO 10\n' >"$work/program dir/program file.txt"
@@ -153,7 +171,7 @@ count_gtest "$work/core_tests.log" "core_tests.exe"
 
 # The shell's panes over real edit controls, and the serial link against the echoing device.
 echo "---- the window shell and the serial link under wine"
-VARNOTH_ECHO_PORT='\\.\COM7' run_windows "$work/shell_tests.log" "$win64/tests/shell_win32_tests.exe" ||
+VARNOTH_ECHO_PORT='\\.\COM7' VARNOTH_FILE_PORT='\\.\COM31' run_windows "$work/shell_tests.log" "$win64/tests/shell_win32_tests.exe" ||
   true
 count_gtest "$work/shell_tests.log" "shell_win32_tests.exe"
 
@@ -164,22 +182,39 @@ VARNOTH_TERMINAL=$(windows_path "$terminal") VARNOTH_WORK=$(windows_path "$work"
 count_gtest "$work/driver.log" "varnoth-terminal-driver.exe"
 
 # varnoth-upload.exe: its exit status, as wine passes it on, and what the device received.
-check_upload() { # NAME EXPECTED_STATUS PORT EXPECTED_RECORD_FILE
+check_upload() { # NAME EXPECTED_STATUS PORT_OPTION DEVICE_PORT EXPECTED_RECORD_FILE
   local status=0
-  run_windows "$work/upload-$3.log" "$upload" --port "$3" \
+  run_windows "$work/upload-$4.log" "$upload" --port "$3" \
     "$(windows_path "$work/program dir/program file.txt")" || status=$?
-  if [ "$status" -eq "$2" ] && cmp -s "$work/port$3-received.bin" "$4"; then
+  if [ "$status" -eq "$2" ] && cmp -s "$work/port$4-received.bin" "$5"; then
     pass "varnoth-upload.exe: $1"
   else
     fail "varnoth-upload.exe: $1: exit status $status, and the device received this:"
-    od -c "$work/port$3-received.bin" | head -n 5
+    od -c "$work/port$4-received.bin" | head -n 5
   fi
 }
 echo "---- varnoth-upload.exe under wine"
-check_upload "the file went out to its end (exit status 0)" 0 9 "$work/program-lines.txt"
+check_upload "the file went out to its end (exit status 0)" 0 9 9 "$work/program-lines.txt"
 # The first line, sent once and repeated four times.
 for _ in 1 2 3 4 5; do printf '10 PRINT "first"\n'; done >"$work/first-line-5-times.txt"
-check_upload "gave up on a silent device (exit status 3)" 3 10 "$work/first-line-5-times.txt"
+check_upload "gave up on a silent device (exit status 3)" 3 10 10 "$work/first-line-5-times.txt"
+check_upload "port 37 reached by its number" 0 37 37 "$work/program-lines.txt"
+mkdir "$work/aside"
+mv "$WINEPREFIX"/dosdevices/com{3,7,8,9,10,11,37} "$work/aside/"
+{ printf 'id\n' && cat "$work/program-lines.txt"; } >"$work/probe-and-lines.txt"
+check_upload "detection passed COM4 and COM31 and found COM255" 0 0 255 "$work/probe-and-lines.txt"
+mv "$work/aside"/com* "$WINEPREFIX/dosdevices/"
+# --list-ports finds what the prefix links by opening it (device "-"), and nothing else. Wine's
+# own COM1 is a DOS device still, with its device named, though the script took its link away.
+run_windows_quietly "$work/list-ports.log" "$upload" --list-ports || true
+listed=$(sed -nE 's/^ *([0-9]+)  COM[0-9]+ +-\r?$/\1/p' "$work/list-ports.log" | sort -n | tr '\n' ' ')
+linked=$(ls "$WINEPREFIX/dosdevices" | sed -n 's/^com//p' | sort -n | tr '\n' ' ')
+if [ "$listed" = "$linked" ]; then
+  pass "varnoth-upload.exe --list-ports lists COM ${linked% }"
+else
+  fail "varnoth-upload.exe --list-ports lists COM ${linked% }: it printed this:"
+  cat "$work/list-ports.log"
+fi
 
 uninstall_and_check "for everyone" "${everyone[@]}"
 

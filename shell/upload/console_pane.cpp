@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/pane.h"
+#include "core/terminal_session.h"
 #include "shell/upload/upload_console.h"
 
 namespace {
@@ -82,7 +83,9 @@ std::size_t PaneCopy(std::size_t /*start*/, char* /*buffer*/, std::size_t /*coun
 void PaneErase(std::size_t /*count*/) {}
 
 void PaneInsertAtEnd(const char* text) {
-    if (!DeviceTextRoute) {
+    // With no port open nothing can come from the device: what a tick appends then is the
+    // core's report that the device went away.
+    if (!DeviceTextRoute || TerminalSession.PortHandle == InvalidPortHandle) {
         CollectCoreMessage(text);
         return;
     }

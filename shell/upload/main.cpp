@@ -1,5 +1,5 @@
-// varnoth-upload [--port N] [--quiet] PROGRAM-FILE: the program's entry, its arguments, the
-// tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
+// varnoth-upload [--port N] [--quiet] PROGRAM-FILE | --list-ports: the program's entry, its
+// arguments, the tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,19 +23,22 @@ constexpr int ExitUsage = 2;
 constexpr int ExitGaveUp = 3;
 constexpr int ExitNoPort = 4;
 constexpr int ExitNoProgramFile = 5;
+constexpr int ExitDeviceGone = 6;
 // The shells' own status for a program ended by SIGINT: 128 and the signal's number.
 constexpr int ExitInterrupted = 130;
 
 // In the shape help2man reads ("Usage:", an "Exit status:" heading), which makes the manual page.
 constexpr const char* Usage =
     "Usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
+    "  or:  varnoth-upload --list-ports | --help | --version\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
-    "  --port N    the port, numbered as for \"open N\" in the terminal (1 to 24); without it,\n"
-    "              or with 0, the device is found as \"open 0\" finds it\n"
-    "  --quiet     no progress line, and no messages when all goes well\n"
-    "  --help      this text\n"
-    "  --version   the program's version\n"
+    "  --port N      the port, numbered as for \"open N\" in the terminal (1 to 255); without\n"
+    "                it, or with 0, the device is found as \"open 0\" finds it\n"
+    "  --quiet       no progress line, and no messages when all goes well\n"
+    "  --list-ports  the ports present, with the numbers --port takes\n"
+    "  --help        this text\n"
+    "  --version     the program's version\n"
     "\n"
     "What the device sends goes to standard output; messages and the progress line go to\n"
     "standard error.\n"
@@ -45,8 +48,9 @@ constexpr const char* Usage =
     "  1    the device ended the upload early, with '*' or '>'\n"
     "  2    bad usage\n"
     "  3    gave up on a line after 4 retries: the device was silent or answered wrongly\n"
-    "  4    the port is missing or busy, or no port has the device\n"
+    "  4    the port is missing, busy or no serial port, or no port has the device\n"
     "  5    the program file is missing or unreadable\n"
+    "  6    the device went away during the upload (unplugged, or reset)\n"
     "  130  interrupted (Ctrl+C, SIGTERM, the console closed)\n";
 
 // "open N" takes the text after "open": a blank and the number (room for any 32-bit one).
@@ -64,7 +68,8 @@ struct Options {
 // Only plain decimal numbers of ports that exist; ParsePortNumber would take "3x" or "-1"
 // as the typed "open" does, which a script should hear about instead.
 bool ParsePortOption(const char* text, std::int32_t* port) {
-    if (text == nullptr || text[0] == '\0' || std::strlen(text) > 2) {
+    // Three digits hold every port number; more would overflow before the check.
+    if (text == nullptr || text[0] == '\0' || std::strlen(text) > 3) {
         return false;
     }
     std::int32_t value = 0;
@@ -100,11 +105,13 @@ int ParseArguments(int argc, char** argv, Options* options) {
         } else if (std::strcmp(argument, "--port") == 0) {
             const char* value = i + 1 < argc ? argv[++i] : nullptr;
             if (!ParsePortOption(value, &options->port)) {
-                return UsageError("--port takes a number from 0 to 24, not ",
+                return UsageError("--port takes a number from 0 to 255, not ",
                                   value != nullptr ? value : "nothing");
             }
         } else if (std::strcmp(argument, "--quiet") == 0) {
             options->quiet = true;
+        } else if (std::strcmp(argument, "--list-ports") == 0) {
+            return PrintPortTable();
         } else if (std::strcmp(argument, "--help") == 0) {
             std::fputs(Usage, stdout);
             return ExitSent;
@@ -157,10 +164,9 @@ int Connect(const Options& options) {
     if (connected) {
         return ExitSent;
     }
+    // A port opened by number has had its reason from the serial link, in the core's message.
     if (options.port == DetectPortNumber) {
         Say("no port answered the identification request as the device does");
-    } else {
-        Say("port %ld is missing, or another program holds it", static_cast<long>(options.port));
     }
     return ExitNoPort;
 }
@@ -196,8 +202,8 @@ int Conclude(const Options& options, std::int32_t total, Clock::time_point start
     case UploadEnd::StoppedByStar:
     case UploadEnd::StoppedByPrompt:
         Say("the device ended the upload with '%c' at line %ld of %ld",
-            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt,
-            line, lines);
+            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt, line,
+            lines);
         return ExitStoppedByDevice;
     case UploadEnd::GaveUpOnSilence:
         Say("gave up at line %ld of %ld: the device did not answer it (sent %d times)", line, lines,
@@ -207,6 +213,12 @@ int Conclude(const Options& options, std::int32_t total, Clock::time_point start
         Say("gave up at line %ld of %ld: the device answered it wrongly (sent %d times)", line,
             lines, UploadRetryLimit + 1);
         return ExitGaveUp;
+    case UploadEnd::DeviceGone:
+        // The pane's report of it goes unsaid: this line says the same, with the total.
+        TakeCoreMessage();
+        Say("the device went away at line %ld of %ld; port %ld is closed", line, lines,
+            static_cast<long>(TerminalSession.PortNumber));
+        return ExitDeviceGone;
     case UploadEnd::FileSent:
     case UploadEnd::None:
         break;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 FakeSerialState FakeSerial;
 
@@ -25,16 +26,36 @@ FakeDevice& Device(const std::string& name) {
     return FakeSerial.devices[name];
 }
 
+// Every device named "\\.\COM<n>" is present, busy ones included, as on a real machine.
+void FindPresentPorts(bool (&present)[HighestPortNumber + 1]) {
+    for (int number = 1; number <= HighestPortNumber; ++number) {
+        present[number] = FakeSerial.devices.count("\\\\.\\COM" + std::to_string(number)) > 0;
+    }
+}
+
 SerialHandle OpenPort(const char* name) {
     if (!FakeSerial.openName.empty()) {
         throw std::logic_error("fake serial: a second port opened while one is open");
     }
     auto found = FakeSerial.devices.find(name);
-    if (found == FakeSerial.devices.end() || found->second.busy) {
+    if (found == FakeSerial.devices.end() || found->second.busy || found->second.gone) {
         return InvalidPortHandle;
     }
     FakeSerial.opened.push_back(FakeSerial.openName = name);
+    FakeSerial.lastOpened = name;
     return FakeHandle;
+}
+
+bool PortDeviceGone(SerialHandle handle) {
+    return handle != InvalidPortHandle && OpenDevice(handle).gone;
+}
+
+SerialHandle ReopenLastPort(std::int32_t* numberNow) {
+    const SerialHandle handle = OpenPort(FakeSerial.lastOpened.c_str());
+    if (handle != InvalidPortHandle) {
+        *numberNow = FakeSerial.numberNow;
+    }
+    return handle;
 }
 
 const char* PortOpenFailureReason() {
@@ -60,7 +81,7 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, un
     std::size_t count = 0;
     *lineWentQuiet = true;
     FakeDevice* device = handle == InvalidPortHandle ? nullptr : &OpenDevice(handle);
-    if (device != nullptr && !device->chunks.empty()) {
+    if (device != nullptr && !device->gone && !device->chunks.empty()) {
         std::string& chunk = device->chunks.front();
         const std::size_t limit = device->bytesPerRead == 0 ? capacity - 1 : device->bytesPerRead;
         count = std::min({chunk.size(), capacity - 1, limit});

@@ -2,6 +2,7 @@
 // read back every byte the core wrote.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <string>
@@ -11,6 +12,7 @@
 
 struct FakeDevice {
     bool busy = false;              // held by another program: opening it fails
+    bool gone = false;              // unplugged: reads find it gone, opening it fails
     std::deque<std::string> chunks; // what arrives between two silences, in order
     // When not 0, a read stops after this many bytes, as one whose time ran out does: it has
     // not seen the line go quiet, and the rest of the chunk comes with the next read.
@@ -24,6 +26,8 @@ struct FakeSerialState {
     std::map<std::string, FakeDevice> devices; // by port name; absent names fail to open
     std::vector<std::string> opened, closed;   // port names, in order
     std::string openName;                      // the port currently open, if any
+    std::string lastOpened;                    // what ReopenLastPort opens again
+    std::int32_t numberNow = 0;                // what ReopenLastPort says the number is
     std::string failureReason;                 // what PortOpenFailureReason says
     int writesWithoutPort = 0;                 // non-empty writes to InvalidPortHandle
     unsigned sleptMilliseconds = 0;

@@ -6,6 +6,7 @@
 #                        NAME; without names every test of the kind (qt: those named qt_*)
 #   asan [NAME...]       the same as native on the build with the sanitizers
 #   wine                 tools/run-windows-tests.sh;  fuzz  tools/run-fuzz.sh
+#   vm                   tests/vm/run.sh, the real kernel drivers, on the dev build
 #   package              tests/package_test.sh (the .deb, installed on a fresh Debian)
 # Usage: tests/faults/run.sh [--label NAME] [FAULT...]; FAULT: a patch, its name or its number.
 # Prints caught, missed or broken (does not apply or build) per fault, and with --label also
@@ -67,6 +68,7 @@ run_kind() { # KIND NAME...
       return 1 ;;
   wine) tools/run-windows-tests.sh || return 1 ;;
   fuzz) tools/run-fuzz.sh || return 1 ;;
+  vm) tests/vm/run.sh || return 1 ;;
   package) tests/package_test.sh || return 1 ;;
   *) echo "unknown kind: $1"; return 2 ;;
   esac

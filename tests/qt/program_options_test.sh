@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # The Linux program's options, answered without a display: --version, --help, --list-ports on
 # a fake device tree (VARNOTH_DEVICE_ROOT) beside a ports folder; an option with a path after
-# it is no option. Run on the built program by ctest, on the installed one by package_test.sh.
-# Argument: the terminal program.
+# it is no option; varnoth-upload --list-ports prints the same table. Run on the built programs
+# by ctest, on the installed ones by package_test.sh. Arguments: the terminal and upload programs.
 set -euo pipefail
 terminal=$1
+upload=$2
 work=$(mktemp -d /tmp/varnoth_options_XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2 && exit 1; }
 run() {
   env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM VARNOTH_DEVICE_ROOT="$work/root" \
-    VARNOTH_PORTS_DIR="${ports-$work/ports}" "$terminal" "$@"
+    VARNOTH_PORTS_DIR="${ports-$work/ports}" "${program-$terminal}" "$@"
 }
 
 run --version | grep -qxE 'varnoth-terminal [0-9]+\.[0-9]+\.[0-9]+' || fail "--version"
@@ -43,4 +44,5 @@ expect '^ +2  /dev/pts/9 +- +ports folder$' "port 2 is the ports-folder entry"
 expect "^ +-  $work/root/dev/ttyUSB0 +usb-Varnoth_Cable_0002-if00-port0 +system\$" \
   "the cable has no number"
 expect "^Ports folder: $work/ports " "the ports folder is named"
+[ "$(program=$upload run --list-ports)" = "$table" ] || fail "varnoth-upload --list-ports differs"
 echo PASS

@@ -1,15 +1,18 @@
 // The Win32 serial link against the simulated device that tools/run-windows-tests.sh puts
-// behind the port named by VARNOTH_ECHO_PORT: it sends back every byte and answers nothing.
+// behind the port named by VARNOTH_ECHO_PORT: it sends back every byte and answers nothing;
+// and the reasons for a failed open, with a file linked as the port VARNOTH_FILE_PORT.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
 
 #include "serial/serial_port.h"
+#include "serial/serial_win32.h"
 
 namespace {
 
@@ -17,7 +20,6 @@ namespace {
 // 9600 baud only the speed and the stop bits show. A read ends after 50 ms of silence, not at
 // the first gap.
 TEST(SerialWin32Test, TheLinkIsSetForTheDeviceAndPassesEveryByteBothWays) {
-    EXPECT_EQ(OpenPort("\\\\.\\COM24"), InvalidPortHandle) << "no device is COM24";
     const char* name = std::getenv("VARNOTH_ECHO_PORT");
     ASSERT_NE(name, nullptr) << "VARNOTH_ECHO_PORT names no port with an echoing device";
     const SerialHandle port = OpenPort(name);
@@ -51,6 +53,31 @@ TEST(SerialWin32Test, TheLinkIsSetForTheDeviceAndPassesEveryByteBothWays) {
     EXPECT_EQ(received, all) << "no line-end translation, no flow-control bytes taken, NUL kept, "
                                 "and a write of nothing sends nothing";
     ClosePort(port);
+}
+
+// A file stands for a device that is no serial port and, held open, for a port another program
+// holds: wine refuses a second exclusive open of a file, though not of a tty. What wine cannot
+// bring about, Windows' refusal of a held port and a driver refusing 9600 8N1, is checked on
+// the mapping alone.
+TEST(SerialWin32Test, AFailedOpenSaysWhyAndLeavesNothingOpen) {
+    const char* file = std::getenv("VARNOTH_FILE_PORT");
+    ASSERT_NE(file, nullptr) << "VARNOTH_FILE_PORT names a port linked to a file";
+    const std::string shown = std::string(file).substr(std::strlen("\\\\.\\"));
+    EXPECT_EQ(OpenPort(file), InvalidPortHandle);
+    EXPECT_EQ(PortOpenFailureReason(), shown + ": not a serial port\n");
+    const HANDLE holder = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE) << "the open that failed kept the port";
+    EXPECT_EQ(OpenPort(file), InvalidPortHandle);
+    EXPECT_EQ(PortOpenFailureReason(), shown + ": in use by another program\n");
+    CloseHandle(holder);
+    EXPECT_EQ(OpenPort("\\\\.\\COM24"), InvalidPortHandle);
+    EXPECT_STREQ(PortOpenFailureReason(),
+                 "COM24: no such port; varnoth-upload --list-ports lists the ports present\n");
+    EXPECT_STREQ(DescribePortOpenFailure(PortOpenStep::Opening, ERROR_ACCESS_DENIED),
+                 "in use by another program");
+    EXPECT_STREQ(DescribePortOpenFailure(PortOpenStep::ApplyingLineSettings, ERROR_GEN_FAILURE),
+                 "the port refused the line settings (9600 baud, 8N1)");
 }
 
 } // namespace

@@ -2,7 +2,8 @@
 // close box, the command line (styles and layout are shell_win32_tests' part). The program is
 // VARNOTH_TERMINAL; VARNOTH_WORK holds "program dir\program file.txt", program-lines.txt (what an
 // upload of it sends) and portN-received.bin, what the device on COMn received: COM3 answers
-// every line with '+', COM4 none, COM8 streams without pause (tools/run-windows-tests.sh).
+// every line with '+', COM4 none, COM8 streams without pause, COM11 goes away after one line
+// and comes back recording as port 12 (tools/run-windows-tests.sh).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -193,6 +194,19 @@ TEST_F(TerminalTest, AStreamingDeviceLeavesTheWindowWorking) {
     const auto streaming = Arrivals(8);
     Type("hello\r");
     EXPECT_EQ(Await(streaming, "hello\n"), "hello\n");
+}
+
+// A device that goes away is said at once, and its port opened again once it is back.
+TEST_F(TerminalTest, AVanishedDeviceIsSaidAndItsPortOpenedAgainWhenBack) {
+    const auto shows = [&](const char* text) {
+        return Await([&] { return Text(output_).find(text) != std::string::npos; }, true);
+    };
+    Type("open 11\rhello\r");
+    EXPECT_TRUE(shows("+\r\nport 11 lost: the device went away\n")) << Text(output_);
+    EXPECT_TRUE(shows("reconnected to port 11\n")) << Text(output_);
+    const auto back = Arrivals(12);
+    Type("again\r");
+    EXPECT_EQ(Await(back, "again\n"), "again\n");
 }
 
 } // namespace
