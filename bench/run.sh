@@ -12,8 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# help2man: the release build makes the manual pages.
 tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev strace gnuplot-nox bc \
-  mingw-w64 wine64 xvfb picocom tio linux-perf
+  mingw-w64 wine64 xvfb picocom tio linux-perf help2man
 
 repeats=${REPEATS:-2}
 upload_lines=500 stream_seconds=30 compare_seconds=20 idle_seconds=60 pane_appends=3000

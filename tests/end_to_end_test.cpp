@@ -98,8 +98,8 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         {"", "--port 2 P", 4, "", "", "failed to connect to port 2"},
         {"", "--port 1 /nonexistent/p.txt", 5, "", "",
          "cannot read the program file /nonexistent/p.txt"},
-        {"", "--port 256 P", 2, "", "", "usage:"},
-        {"", "--port 1", 2, "", "", "usage:"},
+        {"", "--port 256 P", 2, "", "", "Usage:"},
+        {"", "--port 1", 2, "", "", "Usage:"},
         // A silent device would have made it give up (3) had the signal not stopped it.
         {"--answer none", "--port 1 P", 130, "0", "",
          "interrupted at line 1 of 12; the port is closed", SIGINT},

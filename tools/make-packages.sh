@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Makes the packages into build/packages: the Debian package of the Linux program
-# (varnoth-terminal_<version>_<arch>.deb) and a .zip of the Windows programs with the README
-# for each architecture (varnoth-terminal-<version>-windows-i686.zip, -windows-x86_64.zip).
-# Installs what is missing from Debian's packages.
+# Makes the packages into build/packages: the Debian package of the Linux programs
+# (varnoth-terminal_<version>_<arch>.deb) and, for each Windows architecture, an installer and a
+# .zip of the programs with the README (varnoth-terminal-<version>-windows-i686.exe and .zip,
+# -windows-x86_64.exe and .zip). Installs what is missing from Debian's packages.
 #   tools/make-packages.sh            all of them
-#   tools/make-packages.sh deb        only the .deb (or: windows, only the .zip files)
+#   tools/make-packages.sh deb        only the .deb (or: windows, only the Windows packages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$PWD/build/packages
@@ -23,14 +23,16 @@ mkdir -p "$out"
 for kind in "${kinds[@]}"; do
   case $kind in
     deb)
-      # dpkg-shlibdeps (dpkg-dev) works out the dependencies; CPack finds programs with file.
-      tools/install-packages.sh cmake make g++ qt6-base-dev dpkg-dev file
+      # dpkg-shlibdeps (dpkg-dev) works out the dependencies; CPack finds programs with file;
+      # help2man makes the manual pages.
+      tools/install-packages.sh cmake make g++ qt6-base-dev dpkg-dev file help2man
       rm -f "$out"/*.deb
       package release
       ;;
     windows)
-      tools/install-packages.sh cmake make mingw-w64
-      rm -f "$out"/*windows*.zip
+      # nsis makes the installers.
+      tools/install-packages.sh cmake make mingw-w64 nsis
+      rm -f "$out"/*windows*.zip "$out"/*windows*.exe
       package windows-i686
       package windows-x86_64
       ;;

@@ -27,5 +27,5 @@ tools/run-fuzz.sh
 echo "== the Windows program, cross-built and run under wine"
 tools/run-windows-tests.sh
 
-echo "== the Debian package, unpacked and its program run"
+echo "== the Debian package, installed on a freshly made Debian system"
 tests/package_test.sh

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs (x86_64 and the i686 release) and tests the x86_64 build
 # under wine64 and Xvfb: the simulated device plays COM3, COM4, COM7 to COM10, COM37 and
-# COM255 of a throwaway wine prefix, and a file is linked as COM31; the core's and the
-# shell's unit tests run there, a Windows test driver works the window program with real key
-# events, and varnoth-upload.exe uploads a file and lists the ports. 32-bit programs cannot run on these machines, so the i686 build is only built and
-# inspected.
+# COM255 of a throwaway wine prefix, and a file is linked as COM31; the installer puts both
+# programs in place, and is tested too; the core's and the shell's unit tests run there, a
+# Windows test driver works the installed window program with real key events, and the
+# installed varnoth-upload.exe uploads a file and lists the ports. 32-bit programs cannot run
+# on these machines, so the i686 build is only built and inspected.
 # Installs what is missing from Debian's packages. Closes with "N passed, M failed".
 # VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev googletest \
-  mingw-w64 wine wine64 xvfb
+  mingw-w64 wine wine64 xvfb nsis
 
 passed=0
 failed=0
@@ -32,8 +32,6 @@ cmake --build --preset windows-i686 -j "$(nproc)"
 cmake --build --preset dev -j "$(nproc)" --target varnoth-simdevice
 
 win64=build/windows-x86_64
-terminal=$win64/varnoth-terminal.exe
-upload=$win64/varnoth-upload.exe
 simdevice=build/dev/tools/varnoth-simdevice
 
 # The programs must need nothing but what every Windows has, and varnoth-upload.exe is a
@@ -66,6 +64,49 @@ fi
 # ---- a throwaway wine prefix and X display, with the devices ----
 
 source tools/wine-session.sh
+
+# ---- the installers, as tools/make-packages.sh makes them; the 32-bit one cannot run here ----
+
+for build in build/windows-i686 build/windows-x86_64; do
+  cpack -G NSIS --config "$build/CPackConfig.cmake" -B "$work/installer" >"$work/cpack.log" ||
+    { cat "$work/cpack.log"; exit 1; }
+done
+installer=$(echo "$work"/installer/*-x86_64.exe)
+drive_c=$WINEPREFIX/drive_c
+# Installs silently, with the OPTIONS after /S: both programs and the uninstaller in FOLDER, and
+# a Start menu SHORTCUT to the terminal there.
+install_and_check() { # NAME FOLDER SHORTCUT OPTIONS...
+  local windows_folder=${2/#$drive_c/C:} what="the installer, $1: programs, uninstaller, Start menu"
+  if run_windows_quietly "$work/install.log" "$installer" /S "${@:4}" &&
+    [ -f "$2/Uninstall.exe" ] && [ -f "$2/varnoth-terminal.exe" ] && [ -f "$2/varnoth-upload.exe" ] &&
+    grep -qaF "${windows_folder//\//\\}\\varnoth-terminal.exe" "$3"; then
+    pass "$what"
+  else
+    fail "$what"
+  fi
+}
+# The uninstaller copies itself away and returns at once; what it removes goes a little later.
+uninstall_and_check() { # NAME FOLDER SHORTCUT
+  folder=$2 shortcut=$3
+  if run_windows_quietly "$work/uninstall.log" "$2/Uninstall.exe" /S &&
+    wait_for '[ ! -e "$folder" ] && [ ! -e "$shortcut" ]'; then
+    pass "the uninstaller, $1: nothing left"
+  else
+    fail "the uninstaller, $1: nothing left"
+    ls -lR "$2" "$3" || true
+  fi
+}
+echo "---- the installer under wine"
+programs="Microsoft/Windows/Start Menu/Programs/Varnoth serial terminal.lnk"
+own=("$drive_c/users/$(id -un)/AppData/Local/Programs/Varnoth serial terminal"
+  "$drive_c/users/$(id -un)/AppData/Roaming/$programs")
+everyone=("$drive_c/Program Files/Varnoth serial terminal" "$drive_c/ProgramData/$programs")
+install_and_check "for the current user" "${own[@]}" /CurrentUser
+uninstall_and_check "for the current user" "${own[@]}"
+# For everyone: the tests below run the installed programs, and the uninstaller comes last.
+install_and_check "for everyone" "${everyone[@]}"
+terminal=${everyone[0]}/varnoth-terminal.exe
+upload=${everyone[0]}/varnoth-upload.exe
 
 # COM3 answers every line with '+' and identifies itself; COM4 answers no line, and its
 # identification reply holds a line feed, XON, XOFF and a CR; COM7 sends back every byte.
@@ -136,7 +177,7 @@ count_gtest "$work/shell_tests.log" "shell_win32_tests.exe"
 
 # The program itself, worked by the test driver.
 echo "---- the program under wine"
-VARNOTH_TERMINAL=$(windows_path "$root/$terminal") VARNOTH_WORK=$(windows_path "$work") \
+VARNOTH_TERMINAL=$(windows_path "$terminal") VARNOTH_WORK=$(windows_path "$work") \
   run_windows "$work/driver.log" "$win64/tests/varnoth-terminal-driver.exe" || true
 count_gtest "$work/driver.log" "varnoth-terminal-driver.exe"
 
@@ -174,6 +215,8 @@ else
   fail "varnoth-upload.exe --list-ports lists COM ${linked% }: it printed this:"
   cat "$work/list-ports.log"
 fi
+
+uninstall_and_check "for everyone" "${everyone[@]}"
 
 if [ "$failed" -gt 0 ]; then
   echo "---- the prefix's COM ports at the end"

@@ -6,9 +6,10 @@
 
 namespace {
 
+// In the shape help2man reads ("Usage:", "or:", "Environment:"), which makes the manual page.
 constexpr const char* HelpText = R"(Usage: varnoth-terminal [PROGRAM-FILE]
-       varnoth-terminal -- PROGRAM-FILE
-       varnoth-terminal --list-ports | --help | --version
+  or:  varnoth-terminal -- PROGRAM-FILE
+  or:  varnoth-terminal --list-ports | --help | --version
 
 Opens the Varnoth serial terminal window (9600 baud, 8N1). PROGRAM-FILE is the file "rp!"
 uploads: every argument belongs to it, joined by single blanks; after "--" it is a path

@@ -26,9 +26,10 @@ constexpr int ExitDeviceGone = 6;
 // The shells' own status for a program ended by SIGINT: 128 and the signal's number.
 constexpr int ExitInterrupted = 130;
 
+// In the shape help2man reads ("Usage:", an "Exit status:" heading), which makes the manual page.
 constexpr const char* Usage =
-    "usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
-    "       varnoth-upload --list-ports | --help | --version\n"
+    "Usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
+    "  or:  varnoth-upload --list-ports | --help | --version\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
     "  --port N      the port, numbered as for \"open N\" in the terminal (1 to 255); without\n"

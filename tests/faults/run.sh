@@ -7,6 +7,7 @@
 #   asan [NAME...]       the same as native on the build with the sanitizers
 #   wine                 tools/run-windows-tests.sh;  fuzz  tools/run-fuzz.sh
 #   vm                   tests/vm/run.sh, the real kernel drivers, on the dev build
+#   package              tests/package_test.sh (the .deb, installed on a fresh Debian)
 # Usage: tests/faults/run.sh [--label NAME] [FAULT...]; FAULT: a patch, its name or its number.
 # Prints caught, missed or broken (does not apply or build) per fault, and with --label also
 # into tests/faults/results/NAME.txt. FAULTS_SCRATCH (default build/faults) holds the scratch
@@ -50,7 +51,8 @@ covers() { sed -n '/^diff --git/q; s/^Covers: *//p' "$1"; }
 # Each build comes first, so that a fault that does not compile is not taken for a failed test.
 run_kind() { # KIND NAME...
   local presets=(dev) filter=(-R "^($(IFS='|' && echo "${*:2}"))(\\.|\$)")
-  case $1 in asan | fuzz) presets=("$1") ;; wine) presets=(windows-x86_64 windows-i686) ;; esac
+  case $1 in asan | fuzz) presets=("$1") ;; wine) presets=(windows-x86_64 windows-i686) ;;
+  package) presets=(release) ;; esac
   for preset in "${presets[@]}"; do
     { cmake --preset "$preset" && cmake --build --preset "$preset" -j 2; } || return 2
   done
@@ -67,6 +69,7 @@ run_kind() { # KIND NAME...
   wine) tools/run-windows-tests.sh || return 1 ;;
   fuzz) tools/run-fuzz.sh || return 1 ;;
   vm) tests/vm/run.sh || return 1 ;;
+  package) tests/package_test.sh || return 1 ;;
   *) echo "unknown kind: $1"; return 2 ;;
   esac
 }
