@@ -17,13 +17,16 @@ constexpr std::size_t OutputPaneLineSearch = 4096;
 // The input line is read into this many bytes: at most 255 characters and a NUL.
 constexpr std::size_t InputLineCapacity = 256;
 
-// Pane operations, used by the core.
-void AppendOutput(const char* text); // defined by the core
-void ClearOutput();                  // defined by the core
+// ---- Defined by the core (core/output_pane.cpp), over the shell's primitives below: what
+// the core's own parts call to write to the output pane.
+void AppendOutput(const char* text);
+void ClearOutput();
+
+// ---- Owed by every shell (each window, varnoth-upload's console, the tests' fake pane).
+// The input line: its text, at most capacity - 1 characters and a NUL; and emptying it.
 void ReadInputLine(char* buffer, std::size_t capacity);
 void ClearInputLine();
-
-// Primitives each shell provides for the output pane.
+// The output pane: how many characters it holds.
 std::size_t PaneLength();
 // Copies up to count characters from position start into buffer (no NUL added) and returns
 // how many were copied.

@@ -40,6 +40,20 @@ std::string Variable(const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The ports directory as the environment names it; empty when neither it nor HOME is set.
+std::string PortsDirectoryPath() {
+    if (!Variable(PortsDirectoryVariable).empty()) {
+        return Variable(PortsDirectoryVariable);
+    }
+    if (!Variable("XDG_CONFIG_HOME").empty()) {
+        return Variable("XDG_CONFIG_HOME") + "/varnoth/ports";
+    }
+    if (!Variable("HOME").empty()) {
+        return Variable("HOME") + "/.config/varnoth/ports";
+    }
+    return "";
+}
+
 std::string EntryPath(long number) {
     const std::string directory = PortsDirectoryPath();
     return directory.empty() ? "" : directory + "/com" + std::to_string(number);
@@ -69,19 +83,6 @@ std::string Or(const std::string& text, const char* placeholder) {
 }
 
 } // namespace
-
-std::string PortsDirectoryPath() {
-    if (!Variable(PortsDirectoryVariable).empty()) {
-        return Variable(PortsDirectoryVariable);
-    }
-    if (!Variable("XDG_CONFIG_HOME").empty()) {
-        return Variable("XDG_CONFIG_HOME") + "/varnoth/ports";
-    }
-    if (!Variable("HOME").empty()) {
-        return Variable("HOME") + "/.config/varnoth/ports";
-    }
-    return "";
-}
 
 bool ResolvePortDevice(const char* name, char* path, std::size_t capacity) {
     long number = 0;

@@ -1,15 +1,10 @@
 // How the port names the terminal core builds ("\\.\COM7") find a device on a POSIX system.
-//
-// Number n is, first, the entry com<n> of the ports directory: a link, the way wine maps its
-// COM ports (com7 -> /dev/ttyUSB0 makes "open 7" reach that adapter); an entry pointing nowhere
-// makes n a missing port. The directory is $VARNOTH_PORTS_DIR, or else
-// $XDG_CONFIG_HOME/varnoth/ports, or else ~/.config/varnoth/ports. Without an entry, n is the
-// n-th serial device present (serial_devices_linux.h), counted afresh at every open, so an
-// adapter plugged in after start is found. Entries override numbers one by one: they do not
-// shift the devices' numbers. $VARNOTH_DEVICE_ROOT, when set, names a folder holding dev/ and
-// sys/ to look for devices in instead of the machine's own, so a pseudo-terminal can pose as
-// an adapter.
-// A name that is not of the COM form is taken as a device path as it stands.
+// The rule users meet (the ports folder's com<n> links first, then the n-th serial device
+// present, looked up afresh at every open) is told in full in README.md, "Port numbers";
+// serial_devices_linux.h finds and orders the devices. A name that is not of the COM form is
+// taken as a device path as it stands. $VARNOTH_DEVICE_ROOT, when set, names a folder holding
+// dev/ and sys/ that stands in for the machine's own, so that a pseudo-terminal can pose as an
+// adapter.
 #pragma once
 
 #include <cstddef>
@@ -43,5 +38,3 @@ std::string LastingDeviceName(const std::string& path);
 // The number that reaches the device at `path` now; 0 when none does.
 int PortNumberOf(const std::string& path);
 
-// The ports directory as the environment names it; empty when neither it nor HOME is set.
-std::string PortsDirectoryPath();

@@ -6,10 +6,9 @@
 // registers a fixed number of ttyS ports whether or not a chip is there, so a ttyS counts only
 // when the serial core knows its port type (not PORT_UNKNOWN).
 //
-// Order: first the devices with a persistent name in <root>/dev/serial/by-id (udev gives one to
-// every USB and CDC-ACM adapter), by that name, so the same adapters get the same numbers
-// whatever order they were plugged in; then other USB devices; then the rest (on-board UARTs);
-// these two by name, ttyS2 before ttyS10.
+// Order (README.md, "Port numbers"): by-id names first, by that name, so that the same adapters
+// keep their numbers whatever order they were plugged in; then other USB devices, then the
+// rest, each by name with numbers compared as numbers.
 //
 // `root` is "" for the machine itself; tests pass a folder holding a fake dev/ and sys/.
 #pragma once

@@ -42,15 +42,16 @@ constexpr const char* Usage =
     "What the device sends goes to standard output; messages and the progress line go to\n"
     "standard error.\n"
     "\n"
-    "Exit status:\n"
+    "Exit status (the closing line on standard error says which, and at which line):\n"
     "  0    the program file went out to its end\n"
     "  1    the device ended the upload early, with '*' or '>'\n"
     "  2    bad usage\n"
     "  3    gave up on a line after 4 retries: the device was silent or answered wrongly\n"
-    "  4    the port is missing, busy or no serial port, or no port has the device\n"
+    "  4    the port is missing, busy or no serial port, or detection found no device\n"
     "  5    the program file is missing or unreadable\n"
-    "  6    the device went away during the upload (unplugged, or reset)\n"
-    "  130  interrupted (Ctrl+C, SIGTERM, the console closed)\n";
+    "  6    the device went away during the upload (unplugged, reset, powered off); the\n"
+    "       program does not wait for it to come back\n"
+    "  130  interrupted (Ctrl+C, SIGTERM, SIGHUP, the console closed)\n";
 
 // "open N" takes the text after "open": a blank and the number (room for any 32-bit one).
 constexpr std::size_t PortArgumentCapacity = 16;
