@@ -73,12 +73,17 @@ class TerminalWindowTest : public QObject {
         QCOMPARE(window_->frameGeometry().size(), QSize(640, 512)); // as opened
         // Narrower than the margin, lower than the input line: a pane without room gets a size
         // of 0, not the negative one of the formulas.
-        for (const QSize size : {QSize(5, 100), QSize(300, 10)}) {
-            window_->resize(size);
-            QTRY_COMPARE(window_->size(), size);
-            const int paneWidth = qMax(0, size.width() - 8);
-            QCOMPARE(Pane()->geometry(), QRect(8, 0, paneWidth, qMax(0, size.height() - 24)));
-            QCOMPARE(window_->InputLine()->geometry(), QRect(8, size.height() - 24, paneWidth, 24));
+        const struct {
+            QSize window;
+            QRect pane, input;
+        } sizes[] = {{{5, 100}, {8, 0, 0, 76}, {8, 76, 0, 24}},
+                     {{300, 10}, {8, 0, 292, 0}, {8, -14, 292, 24}},
+                     {{400, 300}, {8, 0, 392, 276}, {8, 276, 392, 24}}};
+        for (const auto& size : sizes) {
+            window_->resize(size.window);
+            QTRY_COMPARE(window_->size(), size.window);
+            QCOMPARE(Pane()->geometry(), size.pane);
+            QCOMPARE(window_->InputLine()->geometry(), size.input);
         }
         QVERIFY(QFontInfo(Pane()->font()).fixedPitch());
         QVERIFY(QFontInfo(window_->InputLine()->font()).fixedPitch());
