@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Seeded faults: how many realistic bugs the tests catch. Each NN-name.patch here is one bug;
+# Seeded faults: how many realistic bugs the tests catch. Each tests/faults/NN-name.patch is one bug;
 # its header (before the first "diff --git", which patch ignores) says what it breaks ("Fault:")
 # and which tests should catch it ("Covers:", one line per kind):
 #   native|qt [NAME...]  ctest on the dev build: the tests named NAME or run by the program
@@ -8,12 +8,12 @@
 #   wine                 tools/run-windows-tests.sh;  fuzz  tools/run-fuzz.sh
 #   vm                   tests/vm/run.sh, the real kernel drivers, on the dev build
 #   package              tests/package_test.sh (the .deb, installed on a fresh Debian)
-# Usage: tests/faults/run.sh [--label NAME] [FAULT...]; FAULT: a patch, its name or its number.
+# Usage: tools/run-seeded-faults.sh [--label NAME] [FAULT...]; FAULT: a patch, its name or its number.
 # Prints caught, missed or broken (does not apply or build) per fault, and with --label also
 # into tests/faults/results/NAME.txt. FAULTS_SCRATCH (default build/faults) holds the scratch
 # copy, kept between runs so that builds stay incremental, and the logs.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 tools/install-packages.sh patch
 
 label=""
