@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Seeded faults: how many realistic bugs the tests catch. Each tests/faults/NN-name.patch is one bug;
-# its header (before the first "diff --git", which patch ignores) says what it breaks ("Fault:")
-# and which tests should catch it ("Covers:", one line per kind):
+# Seeded faults: how many realistic bugs the tests catch. Each tests/faults/NN-name.patch is
+# one bug; its header (before the first "diff --git", which patch ignores) says what it breaks
+# ("Fault:") and which tests should catch it ("Covers:", one line per kind):
 #   native|qt [NAME...]  ctest on the dev build: the tests named NAME or run by the program
 #                        NAME; without names every test of the kind (qt: those named qt_*)
 #   asan [NAME...]       the same as native on the build with the sanitizers
