@@ -1,34 +1,9 @@
 # Sourced by the scripts that need an X display of their own (tests/qt/program_on_x11_test.sh,
-# tools/screenshot.sh, tools/wine-session.sh): starts a virtual X server (Xvfb), exports its
-# DISPLAY, offers wait_for, and when the script exits stops the processes listed in
-# session_pids, Xvfb last, and removes $work.
-# Expects $work, a throwaway folder of the script's own; keep_work=1 keeps it for a look.
+# tools/screenshot.sh, tools/wine-session.sh): starts a virtual X server (Xvfb) and exports its
+# DISPLAY, within the session of tools/script-session.sh (wait_for, session_pids; Xvfb stops
+# last).
 
-session_pids=()
-
-end_session() {
-  set +e
-  local i
-  for ((i = ${#session_pids[@]} - 1; i >= 0; i--)); do
-    kill "${session_pids[i]}" 2>/dev/null && wait "${session_pids[i]}" 2>/dev/null
-  done
-  if [ -n "${keep_work:-}" ]; then
-    echo "logs kept in $work"
-  else
-    rm -rf "$work"
-  fi
-}
-trap end_session EXIT
-
-# Polls the shell test $1 for up to $2 seconds (default 30): what a loaded machine takes is not
-# a failure, a condition never met is. Returns non-zero when time runs out.
-wait_for() { # CONDITION [SECONDS]
-  local deadline=$((SECONDS + ${2:-30}))
-  until eval "$1"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/script-session.sh"
 
 # Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &

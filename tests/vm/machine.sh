@@ -19,29 +19,13 @@
 #
 # The kernel comes from Debian's archive (the package linux-image-amd64 names), unpacked into
 # $VARNOTH_VM_CACHE (default ~/.cache/varnoth/vm), not installed. Expects $work, a throwaway
-# folder, and $simdevice, the simulated device. VARNOTH_KEEP_VM_WORK=1 keeps $work for a look.
+# folder, and $simdevice, the simulated device; the processes are those of a session of
+# tools/script-session.sh. VARNOTH_KEEP_VM_WORK=1 keeps $work for a look.
 
 vm_cache=${VARNOTH_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/varnoth/vm}
 share=$work/share
-vm_pids=()
-
-vm_end() {
-  set +e
-  local i
-  for ((i = ${#vm_pids[@]} - 1; i >= 0; i--)); do
-    kill "${vm_pids[i]}" 2>/dev/null && wait "${vm_pids[i]}" 2>/dev/null
-  done
-  if [ -n "${VARNOTH_KEEP_VM_WORK:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
-}
-trap vm_end EXIT
-
-vm_wait_for() { # CONDITION SECONDS
-  local deadline=$((SECONDS + $2))
-  until eval "$1"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
+keep_work=${VARNOTH_KEEP_VM_WORK:-}
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/script-session.sh"
 
 # Debian's current kernel with a modules.dep for modprobe, once per kernel version.
 vm_kernel() {
@@ -74,8 +58,8 @@ vm_device() { # NAME OPTIONS...
   local name=$1
   shift
   "$simdevice" --link "$work/$name" --record "$work/$name.bin" "$@" >"$work/$name.log" 2>&1 &
-  vm_pids+=($!)
-  vm_wait_for "grep -q '^ready' '$work/$name.log' 2>/dev/null" 30 || { echo "device $name did not start" >&2; return 1; }
+  session_pids+=($!)
+  wait_for "grep -q '^ready' '$work/$name.log' 2>/dev/null" 30 || { echo "device $name did not start" >&2; return 1; }
 }
 
 declare -A vm_serial=([silent]=A1 [talker]=B2)
@@ -98,9 +82,9 @@ vm_start() {
     -chardev serial,id=talker,path="$work/talker" -device "$(adapter_options talker)" \
     -chardev serial,id=silent,path="$work/silent" -device "$(adapter_options silent)" \
     -monitor unix:"$work/monitor",server=on,wait=off >"$work/qemu.log" 2>&1 &
-  vm_pids+=($!)
+  session_pids+=($!)
   vm_qemu=$!
-  vm_wait_for '[ -f "$share/ready" ] || ! kill -0 $vm_qemu 2>/dev/null' 180
+  wait_for '[ -f "$share/ready" ] || ! kill -0 $vm_qemu 2>/dev/null' 180
   [ -f "$share/ready" ] || {
     echo "the virtual machine did not come up" >&2
     tail -n 30 "$work/qemu.log" "$work/console.log" >&2
@@ -112,7 +96,7 @@ guest() { # SCRIPT
   # Numbered by the commands already given: callers often run this in a subshell.
   local base=$share/cmd/$(($(find "$share/cmd" -name '*.sh' | wc -l) + 1))
   printf '%s\n' "$1" >"$base.new" && mv "$base.new" "$base.sh"
-  vm_wait_for '[ -f "$base.rc" ]' 120 || { echo "the machine did not run: $1" >&2; return 99; }
+  wait_for '[ -f "$base.rc" ]' 120 || { echo "the machine did not run: $1" >&2; return 99; }
   cat "$base.out"
   return "$(cat "$base.rc")"
 }

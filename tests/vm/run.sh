@@ -84,7 +84,7 @@ check "outside dialout: permission denied, with the fix, and exit status 4" has 
 # A long upload stays running for the cases below; uid 1000 is in dialout now.
 before=$(size silent)
 guest "($dialout_user '$upload' --port 1 '$long' >'$share/long.out' 2>&1; echo \$? >'$share/long.status') &" >/dev/null
-check "inside dialout: the upload runs" vm_wait_for '[ "$(received_since silent "$before" | wc -l)" -ge 5 ]' 60
+check "inside dialout: the upload runs" wait_for '[ "$(received_since silent "$before" | wc -l)" -ge 5 ]' 60
 output=$(guest "$(as_user 1001 "--groups $dialout") '$upload' --port 1 '$three'; echo status \$?")
 check "a second user's program on the same port is told it is in use" \
   has "$output" "/dev/ttyUSB1: in use by another program"
@@ -93,7 +93,7 @@ check "a second user's program on the same port is told it is in use" \
 lines_before=$(received_since silent "$before" | wc -l)
 pulled=$SECONDS
 unplug silent
-vm_wait_for '[ -f "$share/long.status" ]' 60 || true
+wait_for '[ -f "$share/long.status" ]' 60 || true
 echo "upload after the unplug (line $lines_before of 300 was out; ended $((SECONDS - pulled)) s later):"
 cat "$share/long.out" 2>/dev/null | tr '\r' '\n' | tail -n 2
 ended_as_gone() {
@@ -131,14 +131,14 @@ pane() {
 }
 pane_shows() {
   local wanted=$1
-  vm_wait_for '[[ "$(pane)" == *"$wanted"* ]]' 30 || { echo "the pane shows:"; pane; return 1; }
+  wait_for '[[ "$(pane)" == *"$wanted"* ]]' 30 || { echo "the pane shows:"; pane; return 1; }
 }
 
 window_start
 type_line "open 2"
 before=$(size talker)
 type_line "hello"
-check "window: a typed line reaches the device" vm_wait_for 'received_is talker "$before" "hello\n"' 30
+check "window: a typed line reaches the device" wait_for 'received_is talker "$before" "hello\n"' 30
 check "window: open 2 connects, and the device's answer reaches the pane" \
   pane_shows $'connected to port 2\n+'
 
@@ -160,7 +160,7 @@ check "window: the adapter is found again by its persistent name, under another 
 before=$(size talker)
 type_line "again"
 check "window: a typed line reaches the reconnected device" \
-  vm_wait_for 'received_is talker "$before" "again\n"' 30
+  wait_for 'received_is talker "$before" "again\n"' 30
 
 echo "the virtual machine's cases took $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"
