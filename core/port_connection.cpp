@@ -50,7 +50,8 @@ void ReportFailure(const char* argument) {
 int DetectPort(const char* argument) {
     bool present[PortNumberLimit] = {};
     FindPresentPorts(present);
-    // "\\.\COM0" has always been tried first; on Linux a ports-folder entry com0 can name it.
+    // Detection starts at "\\.\COM0", the number it is asked with: Windows gives no port that
+    // number, but on Linux a ports-folder entry com0 can name one.
     present[DetectPortNumber] = true;
     char name[PortNameCapacity];
     for (std::int32_t number = DetectPortNumber; number < PortNumberLimit; ++number) {
