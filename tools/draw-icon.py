@@ -78,7 +78,7 @@ def image(size):
 # The sizes of the hicolor icon theme's fixed-size folders that desktops look in.
 PNG_SIZES = (16, 24, 32, 48, 64, 128, 256)
 # Each PNG pixel averages this many samples a side, so edges are smooth at large sizes. The
-# .ico keeps its one sample a pixel, as the Windows program has always shown it.
+# .ico keeps one sample a pixel: at 32 pixels its hard edges are what Windows draws crisply.
 SAMPLES = 4
 
 
