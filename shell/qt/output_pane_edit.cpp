@@ -100,8 +100,12 @@ void OutputPaneEdit::EraseFront(std::size_t count) {
     cut.endEditBlock();
     bytes_.erase(0, count);
     lineFeeds_ -= lineBreaks;
-    lineBreaksRemoved_ += lineBreaks;
-    if (lineBreaksRemoved_ >= DocumentRebuildLineBreaks) {
+    // The document reclaims removed characters once they add up, and the line breaks removed
+    // with them at the same time: only line breaks beyond the other characters count.
+    const std::size_t otherCharacters = static_cast<std::size_t>(end) - lineBreaks;
+    lineBreaksKept_ += lineBreaks;
+    lineBreaksKept_ -= std::min(lineBreaksKept_, otherCharacters);
+    if (lineBreaksKept_ >= DocumentRebuildLineBreaks) {
         RebuildDocument();
     }
     if (follow) {
@@ -156,7 +160,7 @@ void OutputPaneEdit::RebuildDocument() {
     restored.setPosition(anchor);
     restored.setPosition(position, QTextCursor::KeepAnchor);
     setTextCursor(restored);
-    lineBreaksRemoved_ = 0;
+    lineBreaksKept_ = 0;
 }
 
 QString OutputPaneEdit::DisplayText(const char* bytes, std::size_t count) {

@@ -28,9 +28,10 @@ constexpr std::size_t OutputPaneLineLimit = 100000;
 // Old lines go in blocks of this many, as characters do in the core, so that a full pane is not
 // cut at every append.
 constexpr std::size_t OutputPaneLineTrimBlock = OutputPaneLineLimit / 16;
-// The document keeps the storage of every line break it removes (it reclaims only that of other
-// characters), so a pane fed short lines would grow by a few bytes per line for ever. After
-// this many line breaks have gone, the document is built afresh from the pane's bytes: that
+// The document keeps the storage of the line breaks it removes until it reclaims that of other
+// removed characters, which it does only once those add up: a pane fed empty lines would grow
+// by a few bytes per line for ever. After this many line breaks have gone beyond the other
+// characters removed with them, the document is built afresh from the pane's bytes: that
 // bounds the waste at a few MB, and since a rebuild costs about as much as appending the lines
 // it holds, it adds at most a quarter to the cost of showing lines.
 constexpr std::size_t DocumentRebuildLineBreaks = 4 * OutputPaneLineLimit;
@@ -68,6 +69,7 @@ class OutputPaneEdit : public QPlainTextEdit {
     std::string bytes_;
     // Line feeds in bytes_: the pane shows one more line than this.
     std::size_t lineFeeds_ = 0;
-    // Line breaks removed from the document since it was last built afresh.
-    std::size_t lineBreaksRemoved_ = 0;
+    // Line breaks removed from the document, beyond the other characters removed with them,
+    // since it was last built afresh.
+    std::size_t lineBreaksKept_ = 0;
 };
