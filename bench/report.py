@@ -395,7 +395,8 @@ plot %s
                    "where the teeth fall. The growth is therefore the rise of the highest sample "
                    "from the third quarter of the run to the fourth, per minute; the fitted "
                    "slope is given beside it. Before: the program before the pane had a line "
-                   "limit and rebuilt its document, run the same way where shown.\n")
+                   "limit and rebuilt its document, run the same way where shown (for 4 minutes, while "
+                   "another soak shared the machine).\n")
         out.append("| program | feed | bytes a second | run (min) | highest (MB) "
                    "| plateau once full (MB) | growth once full (MB a minute) | fitted slope |")
         out.append("|---|---|---|---|---|---|---|---|")
@@ -424,9 +425,11 @@ plot %s
                                            verdict(growth <= SOAK_GROWTH_TARGET_MB_PER_MINUTE)))
         out.append("")
         out += [line + "\n" for line in verdicts]
+        # One colour a feed; before dashed.
         curves = ", ".join(
-            "'%s' using ($1/60):($2*1024/1e6) with lines %s title '%s%s'" % (
-                path, "dashtype 2" if name == "soak_before" else "linewidth 2", feed,
+            "'%s' using ($1/60):($2*1024/1e6) with lines linecolor %d %s title '%s%s'" % (
+                path, list(SOAK_FEEDS).index(feed) + 1,
+                "dashtype 2" if name == "soak_before" else "linewidth 2", feed,
                 " (before)" if name == "soak_before" else "")
             for name, path, feed in soaks)
         plot("""set terminal pngcairo size 900,500
