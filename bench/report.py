@@ -11,6 +11,10 @@ TICK_BOUND_LINES_PER_SECOND = 10.0  # one acknowledged line per 100 ms tick
 LONGEST_TICK_TARGET_MS = 200.0
 SYSCALLS_PER_BYTE_TRICKLE_TARGET = 2.2  # 960 B/s, one byte a write
 SYSCALLS_PER_BYTE_FLOOD_TARGET = 0.05
+SOAK_PLATEAU_TARGET_MB = 100.0
+SOAK_GROWTH_TARGET_MB_PER_MINUTE = 0.1
+SOAK_FEEDS = {"numbered": "numbered lines of 41 bytes", "empty": "empty lines (LF only)",
+              "mixed": "mixed: 1 numbered line in 4, the others empty"}
 
 # The Linux program before a tick's read was bounded in time, from the raw figures of the run of
 # 2026-12-06T20:23Z (bench/results/receive*.txt as committed then), one value a run. Its 960 B/s
@@ -77,6 +81,26 @@ def percentile(sorted_values, fraction):
 
 def plot(script):
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def soak_series(path):
+    """A soak run's header fields and its samples as (minutes, MB)."""
+    header, samples = {}, []
+    for line in open(path):
+        if line.startswith("#"):
+            header = dict(word.split("=", 1) for word in line[1:].split())
+        elif line.strip():
+            seconds, kib = line.split()
+            samples.append((int(seconds) / 60.0, int(kib) * 1024 / 1e6))
+    return header, samples
+
+
+def slope(points):
+    """Least-squares slope of y over x."""
+    mean_x = statistics.fmean(x for x, _ in points)
+    mean_y = statistics.fmean(y for _, y in points)
+    return (sum((x - mean_x) * (y - mean_y) for x, y in points)
+            / sum((x - mean_x) ** 2 for x, _ in points))
 
 
 def load_note(machine, *parsed):
@@ -352,6 +376,71 @@ plot %s
         path, size = line.split()
         out.append("| size of `%s` (bytes) | %s |" % (path, "{:,}".format(int(size))))
     out.append("")
+
+    # Memory over a long run.
+    soaks = [(name, os.path.join(results, "%s_%s.dat" % (name, feed)), feed)
+             for feed in SOAK_FEEDS for name in ("soak", "soak_before")
+             if os.path.exists(os.path.join(results, "%s_%s.dat" % (name, feed)))]
+    if soaks:
+        out.append("## Memory over a long run\n")
+        out.append(run_of("soak"))
+        out.append("The Linux program on a virtual X server (Xvfb, `bench/soak.sh`), its port the "
+                   "simulated device streaming one shape of line (`--stream-lines`), its resident "
+                   "memory (VmRSS) sampled from /proc; one run per feed. At 20,000 bytes a second "
+                   "the pane is full within a minute (its 1,000,000 characters after about 50 s "
+                   "of numbered lines, its 100,000 lines after 5 s of empty ones), so the second "
+                   "half of each run counts as full, and the plateau is the median there. The "
+                   "text document reallocates its storage as it goes, so a full pane's memory "
+                   "saws up and down by a few MB; a straight line fitted to that depends on "
+                   "where the teeth fall. The growth is therefore the rise of the highest sample "
+                   "from the third quarter of the run to the fourth, per minute; the fitted "
+                   "slope is given beside it. Before: the program before the pane had a line "
+                   "limit and rebuilt its document, run the same way where shown (for 4 minutes, while "
+                   "another soak shared the machine).\n")
+        out.append("| program | feed | bytes a second | run (min) | highest (MB) "
+                   "| plateau once full (MB) | growth once full (MB a minute) | fitted slope |")
+        out.append("|---|---|---|---|---|---|---|---|")
+        verdicts = []
+        top = SOAK_PLATEAU_TARGET_MB
+        for name, path, feed in soaks:
+            header, samples = soak_series(path)
+            minutes = samples[-1][0]
+            full = [(x, y) for x, y in samples if x >= minutes / 2]
+            highest = max(y for _, y in samples)
+            top = max(top, highest)
+            plateau = statistics.median(y for _, y in full)
+            third = max(y for x, y in full if x < minutes * 3 / 4)
+            fourth = max(y for x, y in full if x >= minutes * 3 / 4)
+            growth = (fourth - third) / (minutes / 4)
+            out.append("| %s | %s | %s | %.1f | %.1f | %.1f | %+.3f | %+.3f |" % (
+                "before" if name == "soak_before" else "now", SOAK_FEEDS[feed],
+                "{:,}".format(int(header["rate"])), minutes, highest, plateau, growth,
+                slope(full)))
+            if name == "soak":
+                verdicts.append(
+                    "Targets for %s, highest at most %.0f MB and growth once full at most %.1f MB "
+                    "a minute: %s, %s." % (SOAK_FEEDS[feed], SOAK_PLATEAU_TARGET_MB,
+                                           SOAK_GROWTH_TARGET_MB_PER_MINUTE,
+                                           verdict(highest <= SOAK_PLATEAU_TARGET_MB),
+                                           verdict(growth <= SOAK_GROWTH_TARGET_MB_PER_MINUTE)))
+        out.append("")
+        out += [line + "\n" for line in verdicts]
+        # One colour a feed; before dashed.
+        curves = ", ".join(
+            "'%s' using ($1/60):($2*1024/1e6) with lines linecolor %d %s title '%s%s'" % (
+                path, list(SOAK_FEEDS).index(feed) + 1,
+                "dashtype 2" if name == "soak_before" else "linewidth 2", feed,
+                " (before)" if name == "soak_before" else "")
+            for name, path, feed in soaks)
+        plot("""set terminal pngcairo size 900,500
+set output '%s'
+set xlabel 'minutes since the port was opened'
+set ylabel 'resident memory (MB)'
+set yrange [0:%.0f]
+set key outside right
+plot %s, %.0f with lines dashtype 3 linecolor 'black' title 'target'
+""" % (os.path.join(results, "soak_memory.png"), top * 1.1, curves, SOAK_PLATEAU_TARGET_MB))
+        out.append("![Resident memory over the run, per feed](soak_memory.png)\n")
 
     # Idle.
     out.append("## Idle\n")

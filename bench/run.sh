@@ -7,21 +7,24 @@
 #   REPEATS=2         runs of each measurement (medians and spreads are over these)
 #   BENCH_QUICK=1     a short smoke pass: small files, short runs, one repeat
 #   BENCH_SECTIONS="receive compare"
-#                     runs only these of: upload upload-program receive compare pane idle;
+#                     runs only these of: upload upload-program receive compare pane idle soak;
 #                     the other sections' figures stay as the last run left them
+#   SOAK_MINUTES=10   how long the soak feeds each shape of line (bench/soak.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # help2man: the release build makes the manual pages.
 tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev strace gnuplot-nox bc \
-  mingw-w64 wine64 xvfb picocom tio linux-perf help2man
+  mingw-w64 wine64 xvfb xdotool picocom tio linux-perf help2man
 
 repeats=${REPEATS:-2}
 upload_lines=500 stream_seconds=30 compare_seconds=20 idle_seconds=60 pane_appends=3000
+soak_minutes=${SOAK_MINUTES:-10}
 if [ -n "${BENCH_QUICK:-}" ]; then
   repeats=1 upload_lines=20 stream_seconds=3 compare_seconds=3 idle_seconds=3 pane_appends=1200
+  soak_minutes=1
 fi
-sections=${BENCH_SECTIONS:-upload upload-program receive compare pane idle}
+sections=${BENCH_SECTIONS:-upload upload-program receive compare pane idle soak}
 wanted() { [[ " $sections " == *" $1 "* ]]; }
 
 cmake --preset release > /dev/null
@@ -37,7 +40,7 @@ mkdir -p "$results"
 # A full run starts afresh; a run of some sections replaces only their figures and notes when
 # they were made, so that the report can tell which run each section comes from.
 if [ -z "${BENCH_SECTIONS:-}" ]; then
-  rm -f "$results"/*.txt "$results"/*.csv
+  rm -f "$results"/*.txt "$results"/*.csv "$results"/soak_{numbered,empty,mixed}.dat
 else
   for section in $sections; do
     case $section in
@@ -47,6 +50,7 @@ else
       compare) rm -f "$results/compare.txt" ;;
       pane) rm -f "$results"/qt_pane_*.csv "$results"/win32_pane_*.csv ;;
       idle) rm -f "$results"/{idle,full_pane,win32_idle,sizes}.txt ;;
+      soak) rm -f "$results"/soak_{numbered,empty,mixed}.dat ;;
       *) echo "bench: no section $section" >&2 && exit 2 ;;
     esac
   done
@@ -259,6 +263,12 @@ if wanted idle; then
     record full_pane "stream=0" "$work/out.txt"
   done
   stop_device
+fi
+
+if wanted soak; then
+  echo "== memory over a long run ($soak_minutes min per feed)"
+  SOAK_MINUTES=$soak_minutes bench/soak.sh "$bin/shell/qt/varnoth-terminal" \
+    "$bin/tools/varnoth-simdevice" "$results"
 fi
 
 # The Windows program's pane cost, idle load and ticks under a stream, as wanted. The edit

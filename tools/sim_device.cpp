@@ -45,6 +45,12 @@ constexpr Milliseconds HangupDrainLimit{1000};
 constexpr std::size_t ReadChunk = 4096;
 constexpr const char* DefaultId = "TELK7 simulated device\n";
 constexpr const char* StreamAlphabet = "abcdefghijklmnopqrstuvwxyz";
+// A mixed stream sends one numbered line in this many; the others are empty.
+constexpr unsigned long MixedStreamPeriod = 4;
+
+// The lines a stream is made of: numbered text lines, bare line feeds (a device that logs
+// short lines, the most lines a byte rate can carry), or a mix of both.
+enum class StreamShape { Numbered, Empty, Mixed };
 
 struct Options {
     std::string linkPath;
@@ -58,6 +64,7 @@ struct Options {
     bool stream = false;
     long long streamRate = 0;
     long long streamLimit = -1;
+    StreamShape streamShape = StreamShape::Numbered;
     // At most this many bytes a write; 0 sends whatever is due at once.
     long long writeBytes = 0;
     Milliseconds lineGap{20};
@@ -193,6 +200,18 @@ const OptionRule OptionRules[] = {
      }},
     {"--stream-bytes", "N", "stop the stream after N bytes",
      [](Options& o, const char* n, const std::string& v) { o.streamLimit = ParseNumber(n, v, 0); }},
+    {"--stream-lines", "SHAPE", "numbered (default), empty or mixed (1 numbered in 4)",
+     [](Options& o, const char* n, const std::string& v) {
+         if (v == "numbered") {
+             o.streamShape = StreamShape::Numbered;
+         } else if (v == "empty") {
+             o.streamShape = StreamShape::Empty;
+         } else if (v == "mixed") {
+             o.streamShape = StreamShape::Mixed;
+         } else {
+             FailUsage(std::string("bad value for ") + n + ": '" + v + "'");
+         }
+     }},
     {"--stream-write-bytes", "N",
      "write at most N bytes at a time; a paced stream\n"
      "                          wakes whenever N more bytes are due",
@@ -396,9 +415,15 @@ void AppendStream(const Options& options, State& state, long long count) {
     }
     while (count > 0) {
         if (state.streamLineOffset == state.streamLine.size()) {
-            char line[64];
-            std::snprintf(line, sizeof line, "stream %06lu %s\n", ++state.streamLineNumber,
-                          StreamAlphabet);
+            ++state.streamLineNumber;
+            const bool numbered = options.streamShape == StreamShape::Numbered ||
+                                  (options.streamShape == StreamShape::Mixed &&
+                                   state.streamLineNumber % MixedStreamPeriod == 1);
+            char line[64] = "\n";
+            if (numbered) {
+                std::snprintf(line, sizeof line, "stream %06lu %s\n", state.streamLineNumber,
+                              StreamAlphabet);
+            }
             state.streamLine = line;
             state.streamLineOffset = 0;
         }

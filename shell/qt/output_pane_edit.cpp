@@ -1,5 +1,6 @@
 #include "shell/qt/output_pane_edit.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -78,20 +79,39 @@ void OutputPaneEdit::EraseFront(std::size_t count) {
         return;
     }
     const auto hidden = std::count(bytes_.data(), bytes_.data() + count, '\r');
+    const auto lineBreaks =
+        static_cast<std::size_t>(std::count(bytes_.data(), bytes_.data() + count, '\n'));
     const int end = static_cast<int>(count - static_cast<std::size_t>(hidden));
     const bool follow = ShowsNewest();
     // QPlainTextEdit keeps its view as a line number from the top, so text taken off the
-    // front would make a reader's view jump ahead by as many lines as went.
-    const int firstShownLine = verticalScrollBar()->value();
+    // front would make a reader's view jump ahead by as many lines as went: the view is kept
+    // as the block at its top and the line within it instead.
+    const QTextBlock top = firstVisibleBlock();
+    const int topBlock = top.blockNumber();
+    const int lineInTopBlock = verticalScrollBar()->value() - top.firstLineNumber();
+    // The document layout remembers its widest line by block number, also once that line has
+    // gone; laying out the block that now has the number makes it search every block for the
+    // widest again, which gives each block a layout of its own, a few hundred bytes apiece.
+    // A cursor lays out the block it lands on, except inside an edit block.
     QTextCursor cut(document());
+    cut.beginEditBlock();
     cut.setPosition(end, QTextCursor::KeepAnchor);
-    const int linesGone = cut.block().firstLineNumber();
     cut.removeSelectedText();
+    cut.endEditBlock();
     bytes_.erase(0, count);
+    lineFeeds_ -= lineBreaks;
+    // The document reclaims removed characters once they add up, and the line breaks removed
+    // with them at the same time: only line breaks beyond the other characters count.
+    const std::size_t otherCharacters = static_cast<std::size_t>(end) - lineBreaks;
+    lineBreaksKept_ += lineBreaks;
+    lineBreaksKept_ -= std::min(lineBreaksKept_, otherCharacters);
+    if (lineBreaksKept_ >= DocumentRebuildLineBreaks) {
+        RebuildDocument();
+    }
     if (follow) {
         ShowNewest();
     } else {
-        verticalScrollBar()->setValue(std::max(0, firstShownLine - linesGone));
+        ShowFrom(topBlock - static_cast<int>(lineBreaks), lineInTopBlock);
     }
 }
 
@@ -102,13 +122,45 @@ void OutputPaneEdit::InsertAtEnd(const char* text) {
     }
     const bool follow = ShowsNewest();
     bytes_.append(text, count);
-    // A cursor of its own, so that a selection the user is copying from stays in place.
+    lineFeeds_ += static_cast<std::size_t>(std::count(text, text + count, '\n'));
+    // A cursor of its own, so that a selection the user is copying from stays in place; placed
+    // inside an edit block for the reason given in EraseFront.
     QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
+    end.beginEditBlock();
+    end.setPosition(document()->characterCount() - 1);
     end.insertText(DisplayText(text, count));
+    end.endEditBlock();
     if (follow) {
         ShowNewest();
     }
+    if (lineFeeds_ >= OutputPaneLineLimit) {
+        EraseFront(LinesLength(lineFeeds_ + 1 - OutputPaneLineLimit + OutputPaneLineTrimBlock));
+    }
+}
+
+std::size_t OutputPaneEdit::LinesLength(std::size_t lines) const {
+    std::size_t length = 0;
+    for (; lines > 0 && length < bytes_.size(); --lines) {
+        const void* lineFeed = std::memchr(bytes_.data() + length, '\n', bytes_.size() - length);
+        if (lineFeed == nullptr) {
+            return bytes_.size();
+        }
+        length = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - bytes_.data()) + 1;
+    }
+    return length;
+}
+
+void OutputPaneEdit::RebuildDocument() {
+    // Same text, fresh storage; the user's selection stays, and the caller puts the view back.
+    const QTextCursor selection = textCursor();
+    const int anchor = selection.anchor();
+    const int position = selection.position();
+    document()->setPlainText(DisplayText(bytes_.data(), bytes_.size()));
+    QTextCursor restored(document());
+    restored.setPosition(anchor);
+    restored.setPosition(position, QTextCursor::KeepAnchor);
+    setTextCursor(restored);
+    lineBreaksKept_ = 0;
 }
 
 QString OutputPaneEdit::DisplayText(const char* bytes, std::size_t count) {
@@ -159,6 +211,18 @@ bool OutputPaneEdit::ShowsNewest() const {
 void OutputPaneEdit::ShowNewest() {
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->maximum());
+}
+
+void OutputPaneEdit::ShowFrom(int blockNumber, int lineInBlock) {
+    if (blockNumber < 0) {
+        blockNumber = 0; // the line at the top of the view went: the view shows the oldest text
+        lineInBlock = 0;
+    }
+    const QTextBlock block = document()->findBlockByNumber(blockNumber);
+    // A block not laid out since the document was built counts as one line, however it wraps.
+    document()->documentLayout()->blockBoundingRect(block);
+    verticalScrollBar()->setValue(block.firstLineNumber() +
+                                  std::min(lineInBlock, std::max(0, block.lineCount() - 1)));
 }
 
 // The pane primitives the core builds its pane operations on (core/pane.h).

@@ -10,12 +10,31 @@
 //   - TAB is a tab; the other control bytes 0x01-0x1F and 0x7F show as their Unicode control
 //     pictures (U+2401 ...), 0x80-0x9F as U+FFFD, so that no byte vanishes unseen;
 //   - every other byte is its Latin-1 character.
+//
+// Besides the core's character limit the pane keeps at most OutputPaneLineLimit lines (the
+// README states the rule): a line of the document costs a few hundred bytes whatever its
+// length, so a device that sends only line breaks would otherwise fill the character limit with
+// half a million lines and the process with hundreds of MB.
 #pragma once
 
 #include <QPlainTextEdit>
 
 #include <cstddef>
 #include <string>
+
+// At most this many lines: with empty lines the whole process then stays under about 100 MB,
+// and no one scrolls back through more by hand.
+constexpr std::size_t OutputPaneLineLimit = 100000;
+// Old lines go in blocks of this many, as characters do in the core, so that a full pane is not
+// cut at every append.
+constexpr std::size_t OutputPaneLineTrimBlock = OutputPaneLineLimit / 16;
+// The document keeps the storage of the line breaks it removes until it reclaims that of other
+// removed characters, which it does only once those add up: a pane fed empty lines would grow
+// by a few bytes per line for ever. After this many line breaks have gone beyond the other
+// characters removed with them, the document is built afresh from the pane's bytes: that
+// bounds the waste at a few MB, and since a rebuild costs about as much as appending the lines
+// it holds, it adds at most a quarter to the cost of showing lines.
+constexpr std::size_t DocumentRebuildLineBreaks = 4 * OutputPaneLineLimit;
 
 class OutputPaneEdit : public QPlainTextEdit {
     Q_OBJECT
@@ -40,7 +59,17 @@ class OutputPaneEdit : public QPlainTextEdit {
   private:
     bool ShowsNewest() const;
     void ShowNewest();
+    // Scrolls so that the view starts at line `lineInBlock` of block `blockNumber`.
+    void ShowFrom(int blockNumber, int lineInBlock);
+    // The bytes of the first `lines` lines, each with its line feed.
+    std::size_t LinesLength(std::size_t lines) const;
+    void RebuildDocument();
 
     QWidget* typingTarget_;
     std::string bytes_;
+    // Line feeds in bytes_: the pane shows one more line than this.
+    std::size_t lineFeeds_ = 0;
+    // Line breaks removed from the document, beyond the other characters removed with them,
+    // since it was last built afresh.
+    std::size_t lineBreaksKept_ = 0;
 };

@@ -235,6 +235,41 @@ class TerminalWindowTest : public QObject {
         AppendOutput("follows again\r\n");
         QCOMPARE(Bar()->value(), Bar()->maximum());
     }
+
+    // A device that sends only line breaks: the pane keeps at most its line limit of whole
+    // lines, and a reader's view and selection stay put while old lines go, also across the
+    // rebuilds of the document that this many lines bring.
+    void emptyLinesStayWithinTheLineLimit() {
+        const QByteArray emptyLines = QByteArray("\r\n").repeated(OutputPaneLineTrimBlock);
+        const std::size_t rounds =
+            (DocumentRebuildLineBreaks + 2 * OutputPaneLineLimit) / OutputPaneLineTrimBlock;
+        QByteArray reading; // the line at the top of the reader's view, selected
+        std::size_t roundsRead = 0;
+        for (std::size_t round = 0; round < rounds; ++round) {
+            const QByteArray mark = "mark " + QByteArray::number(qulonglong{round});
+            AppendOutput(mark + "\r\n" + emptyLines);
+            const QByteArray bytes = PaneBytes();
+            QVERIFY(static_cast<std::size_t>(Pane()->document()->blockCount()) <=
+                    OutputPaneLineLimit);
+            QVERIFY2(bytes.startsWith("\r\n") || bytes.startsWith("mark "), "whole lines went");
+            QCOMPARE(Pane()->toPlainText(),
+                     OutputPaneEdit::DisplayText(bytes.data(), bytes.size()));
+            if (!reading.isEmpty() && bytes.contains(reading + "\r\n")) {
+                QCOMPARE(TopShownLine(), QString(reading));
+                QCOMPARE(Pane()->textCursor().selectedText(), QString(reading));
+                ++roundsRead;
+                continue;
+            }
+            QTextCursor selection = Pane()->document()->find(QString(mark));
+            Bar()->setValue(selection.block().firstLineNumber());
+            Pane()->setTextCursor(selection);
+            QCOMPARE(TopShownLine(), QString(mark));
+            reading = mark;
+        }
+        QVERIFY(static_cast<std::size_t>(Pane()->document()->blockCount()) >=
+                OutputPaneLineLimit - OutputPaneLineTrimBlock);
+        QVERIFY(roundsRead > rounds / 2);
+    }
 };
 
 QTEST_MAIN(TerminalWindowTest)
