@@ -36,16 +36,18 @@ trap end_debian_system EXIT
   cache=$1 release=$2 system=$3 lists=$4 archives=$5
   if [ ! -f "$cache/complete" ]; then
     rm -rf "$cache/system" "$cache/lists" "$cache/archives"
+    # The archive as apt on the host reaches it, for the host release.
+    mirror=$(apt-get indextargets --format "\$(REPO_URI) \$(RELEASE)" |
+      awk -v release="$release" "\$2 == release { print \$1; exit }")
+    [ -n "$mirror" ] || { echo "apt on this machine knows no archive for $release" >&2; exit 1; }
     # man-db: the manual pages are part of what a user of the package reads.
-    debootstrap --variant=minbase --include=man-db "$release" "$cache/system" \
-      http://deb.debian.org/debian >"$cache/debootstrap.log" 2>&1 ||
-      { cat "$cache/debootstrap.log" >&2; exit 1; }
-    # Where the host gets its updates from, so that the packages built against them install.
-    printf "%s\n" "Types: deb" "URIs: http://deb.debian.org/debian" \
-      "Suites: $release $release-updates" "Components: main" "" "Types: deb" \
-      "URIs: http://deb.debian.org/debian-security" "Suites: $release-security" \
-      "Components: main" >"$cache/system/etc/apt/sources.list.d/debian.sources"
+    debootstrap --variant=minbase --include=man-db "$release" "$cache/system" "$mirror" \
+      >"$cache/debootstrap.log" 2>&1 || { cat "$cache/debootstrap.log" >&2; exit 1; }
+    # The same sources as the host, updates included, so that the packages built against
+    # them install.
     rm -f "$cache/system/etc/apt/sources.list" "$cache/system/$archives"/*.deb
+    cp /etc/apt/sources.list.d/*.sources "$cache/system/etc/apt/sources.list.d/" 2>/dev/null || true
+    [ ! -f /etc/apt/sources.list ] || cp /etc/apt/sources.list "$cache/system/etc/apt/"
     mv "$cache/system/$lists" "$cache/lists"
     mv "$cache/system/$archives" "$cache/archives"
     touch "$cache/complete"
