@@ -109,6 +109,13 @@ std::FILE* OpenProgramFile(const char* path) {
     return file;
 }
 
+void CloseProgramFile() {
+    if (TerminalSession.UploadFile != nullptr) {
+        std::fclose(TerminalSession.UploadFile);
+        TerminalSession.UploadFile = nullptr;
+    }
+}
+
 // The upload's own reader, so that the count follows every rule the upload follows.
 std::int32_t CountLines(std::FILE* file) {
     char line[UploadLineCapacity];
@@ -141,13 +148,6 @@ int StartUpload() {
     TerminalSession.Uploading = 1;
     TerminalSession.LastUploadEnd = UploadEnd::None;
     return ResultSuccess;
-}
-
-void CloseProgramFile() {
-    if (TerminalSession.UploadFile != nullptr) {
-        std::fclose(TerminalSession.UploadFile);
-        TerminalSession.UploadFile = nullptr;
-    }
 }
 
 void AbandonUpload() {
