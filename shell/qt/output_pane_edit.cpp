@@ -3,7 +3,11 @@
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QRegion>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -46,6 +50,67 @@ constexpr std::array<char16_t, 256> BuildDisplayTable() {
 
 constexpr std::array<char16_t, 256> DisplayTable = BuildDisplayTable();
 
+// Repaints only the parts whose look changed. Under a talking device the range and value change
+// every tick, but the handle moves a few pixels at most; and Fusion paints the bar with fills the
+// height of the pane, which Qt's raster engine hands to a thread pool, so repainting the whole
+// bar cost more than drawing the new text.
+class PaneScrollBar : public QScrollBar {
+    // Styles draw the handle's edge and shadow a pixel or so beyond its rectangle.
+    static constexpr int HandleShadow = 2;
+
+  public:
+    using QScrollBar::QScrollBar;
+
+  protected:
+    void sliderChange(SliderChange change) override {
+        const Appearance now = Look();
+        if ((change != SliderRangeChange && change != SliderValueChange) ||
+            now.canScroll != shown_.canScroll) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        QRegion changed;
+        if (now.handle != shown_.handle) {
+            changed += now.handle.united(shown_.handle).adjusted(0, -HandleShadow, 0, HandleShadow);
+        }
+        // The arrows look disabled at the ends.
+        if (now.atMinimum != shown_.atMinimum) {
+            changed += Part(QStyle::SC_ScrollBarSubLine);
+        }
+        if (now.atMaximum != shown_.atMaximum) {
+            changed += Part(QStyle::SC_ScrollBarAddLine);
+        }
+        update(changed);
+    }
+
+    void paintEvent(QPaintEvent* event) override {
+        shown_ = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    // What the style draws from the range and the value.
+    struct Appearance {
+        QRect handle;
+        bool canScroll = false;
+        bool atMinimum = false;
+        bool atMaximum = false;
+    };
+
+    QRect Part(QStyle::SubControl part) const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, part, this);
+    }
+
+    Appearance Look() const {
+        return {Part(QStyle::SC_ScrollBarSlider), minimum() < maximum(), value() == minimum(),
+                value() == maximum()};
+    }
+
+    Appearance shown_;
+};
+
 OutputPaneEdit* Pane() {
     return static_cast<OutputPaneEdit*>(TerminalSession.OutputPane);
 }
@@ -59,6 +124,7 @@ OutputPaneEdit::OutputPaneEdit(QWidget* typingTarget, QWidget* parent)
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // The core gives up old text by itself; an undo history would only hold on to it.
     setUndoRedoEnabled(false);
+    setVerticalScrollBar(new PaneScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -123,15 +189,29 @@ void OutputPaneEdit::InsertAtEnd(const char* text) {
     const bool follow = ShowsNewest();
     bytes_.append(text, count);
     lineFeeds_ += static_cast<std::size_t>(std::count(text, text + count, '\n'));
-    // A cursor of its own, so that a selection the user is copying from stays in place; placed
-    // inside an edit block for the reason given in EraseFront.
-    QTextCursor end(document());
-    end.beginEditBlock();
-    end.setPosition(document()->characterCount() - 1);
-    end.insertText(DisplayText(text, count));
-    end.endEditBlock();
+    // While the view follows the newest text, the document layout would have the whole view
+    // repainted for every line that comes, yet all that changes is the view moving up and the
+    // text from the old last line down: the layout's signals wait, and the scroll bar and the
+    // repaint are seen to here. Scrolling copies what is already painted.
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const QTextBlock oldLast = document()->lastBlock();
+    {
+        const QSignalBlocker quiet(follow ? layout : nullptr);
+        // A cursor of its own, so that a selection the user is copying from stays in place;
+        // placed inside an edit block for the reason given in EraseFront.
+        QTextCursor end(document());
+        end.beginEditBlock();
+        end.setPosition(document()->characterCount() - 1);
+        end.insertText(DisplayText(text, count));
+        end.endEditBlock();
+    }
     if (follow) {
+        emit layout->documentSizeChanged(layout->documentSize());
         ShowNewest();
+        const QPointF changed =
+            blockBoundingGeometry(oldLast).translated(contentOffset()).topLeft();
+        viewport()->update(
+            QRect(QPoint(0, static_cast<int>(changed.y())), viewport()->rect().bottomRight()));
     }
     if (lineFeeds_ >= OutputPaneLineLimit) {
         EraseFront(LinesLength(lineFeeds_ + 1 - OutputPaneLineLimit + OutputPaneLineTrimBlock));

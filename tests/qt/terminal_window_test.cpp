@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -196,6 +197,35 @@ class TerminalWindowTest : public QObject {
         QCOMPARE(Received(), sent + "end\n");
         QTRY_VERIFY_WITH_TIMEOUT(Pane()->toPlainText().endsWith(QStringLiteral("+\n")),
                                  DeviceWaitMilliseconds);
+    }
+
+    // Appending repaints only what changed: the new text and the handle's move. What the screen
+    // holds after many appends, of whole lines, parts of lines and lines that wrap, while the
+    // view follows and while it does not, is what a fresh paint of the pane shows.
+    void theScreenShowsWhatAFreshPaintShows() {
+        const auto onScreen = [this] {
+            const QPoint at = Pane()->mapTo(window_.get(), QPoint(0, 0));
+            return window_->screen()
+                ->grabWindow(window_->winId(), at.x(), at.y(), Pane()->width(), Pane()->height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        for (int append = 1; append <= 150; ++append) {
+            QByteArray text = "part " + QByteArray::number(append);
+            text += append % 3 == 0 ? "\r\n" : " ";
+            if (append % 11 == 0) {
+                text += QByteArray("a line that wraps ").repeated(8) + "\r\n";
+            }
+            AppendOutput(text.constData());
+            if (append == 100) {
+                Bar()->setValue(Bar()->maximum() / 2);
+            }
+            QCoreApplication::processEvents();
+            if (append % 10 == 0) {
+                QCOMPARE(onScreen(),
+                         Pane()->grab().toImage().convertToFormat(QImage::Format_RGB32));
+            }
+        }
     }
 
     void thePaneShowsEveryByte() {
