@@ -93,13 +93,14 @@ class Context:
         self.machine = (dict(line.strip().split("=", 1) for line in open(path))
                         if os.path.exists(path) else {})
         # A run of some sections (BENCH_SECTIONS) replaces the figures of the run before it.
+        # How many runs each figure is over, the tables say.
         self.dates = {}
         path = os.path.join(results, "partial_runs.txt")
         if os.path.exists(path):
             for line in open(path):
                 fields = dict(word.split("=", 1) for word in line.split())
                 for section in fields["sections"].split(","):
-                    self.dates[section] = "%s (REPEATS=%s)" % (fields["date"], fields["repeats"])
+                    self.dates[section] = fields["date"]
 
     def made_by(self, *sections):
         dates = sorted({self.dates.get(s, self.machine.get("date", "unknown date"))
