@@ -1,28 +1,38 @@
 #!/usr/bin/env bash
 # Builds an optimised terminal and measures what a user feels: upload pace, receive cost and
 # responsiveness under a stream, CPU against other serial terminals, pane cost, footprint and
-# idle load. Writes the raw figures to bench/results/ and the report to
-# bench/results/report.md (with plots). Installs what is missing from Debian's packages.
+# idle load. Writes the raw figures to bench/results/ (not kept in git: each run makes its own)
+# and the report to bench/results/report.md (with plots). Installs what is missing from
+# Debian's packages.
 #
 #   REPEATS=2         runs of each measurement (medians and spreads are over these)
+#   COMPARE_REPEATS=3 runs of each program in the CPU comparison, which is judged on medians
 #   BENCH_QUICK=1     a short smoke pass: small files, short runs, one repeat
 #   BENCH_SECTIONS="receive compare"
 #                     runs only these of: upload upload-program receive compare pane idle soak;
-#                     the other sections' figures stay as the last run left them
-#   SOAK_MINUTES=10   how long the soak feeds each shape of line (bench/soak.sh)
+#                     the other sections' figures stay as the last run left them here
+#   SOAK_MINUTES=8    how long the soak feeds its shapes of line, side by side (bench/soak.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # help2man: the release build makes the manual pages.
-tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev strace gnuplot-nox bc \
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev gnuplot-nox bc \
   mingw-w64 wine64 xvfb xdotool picocom tio linux-perf help2man
 
-repeats=${REPEATS:-2}
-upload_lines=500 stream_seconds=30 compare_seconds=20 idle_seconds=60 pane_appends=3000
-soak_minutes=${SOAK_MINUTES:-10}
+# Sized to what each figure needs. An upload's pace is steady from its first lines: 100 lines
+# (10 s at the bound) pin it within a tick. A stream's ticks are all alike once the pane is full,
+# which a flood does within seconds: 15 s give 150 ticks to find the longest in. The CPU
+# comparison's 20 s and three runs each are its definition. A pane is full after 1,000
+# appends; the Win32 one under wine takes some 70 ms an append once full, so 300 appends show
+# its making room. Idle CPU is a rate: 20 s show it. A soak needs minutes for its growth per
+# minute to rise above the few MB its memory saws by (see bench/report.py).
+repeats=${REPEATS:-2} compare_repeats=${COMPARE_REPEATS:-3}
+upload_lines=100 stream_seconds=15 compare_seconds=20 idle_seconds=20
+pane_appends=3000 windows_pane_appends=1300
+soak_minutes=${SOAK_MINUTES:-8}
 if [ -n "${BENCH_QUICK:-}" ]; then
-  repeats=1 upload_lines=20 stream_seconds=3 compare_seconds=3 idle_seconds=3 pane_appends=1200
-  soak_minutes=1
+  repeats=1 compare_repeats=1 upload_lines=20 stream_seconds=3 compare_seconds=3 idle_seconds=3
+  pane_appends=1200 windows_pane_appends=1050 soak_minutes=1
 fi
 sections=${BENCH_SECTIONS:-upload upload-program receive compare pane idle soak}
 wanted() { [[ " $sections " == *" $1 "* ]]; }
@@ -30,17 +40,20 @@ wanted() { [[ " $sections " == *" $1 "* ]]; }
 cmake --preset release > /dev/null
 cmake --build --preset release -j "$(nproc)" --target terminal_bench qt_pane_bench \
   varnoth-simdevice varnoth-terminal varnoth-upload
-for preset in windows-x86_64 windows-i686; do
-  cmake --preset "$preset" > /dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" --target varnoth-terminal varnoth-upload
-done
+# The Windows programs only for the sections that run them or give their sizes.
+if wanted receive || wanted pane || wanted idle; then
+  for preset in windows-x86_64 windows-i686; do
+    cmake --preset "$preset" > /dev/null
+    cmake --build --preset "$preset" -j "$(nproc)" --target varnoth-terminal varnoth-upload
+  done
+fi
 bin=build/release
 results=bench/results
 mkdir -p "$results"
 # A full run starts afresh; a run of some sections replaces only their figures and notes when
 # they were made, so that the report can tell which run each section comes from.
 if [ -z "${BENCH_SECTIONS:-}" ]; then
-  rm -f "$results"/*.txt "$results"/*.csv "$results"/soak_{numbered,empty,mixed}.dat
+  rm -f "$results"/*.txt "$results"/*.csv "$results"/*.dat
 else
   for section in $sections; do
     case $section in
@@ -50,7 +63,7 @@ else
       compare) rm -f "$results/compare.txt" ;;
       pane) rm -f "$results"/qt_pane_*.csv "$results"/win32_pane_*.csv ;;
       idle) rm -f "$results"/{idle,full_pane,win32_idle,sizes}.txt ;;
-      soak) rm -f "$results"/soak_{numbered,empty,mixed}.dat ;;
+      soak) rm -f "$results"/soak_*.dat ;;
       *) echo "bench: no section $section" >&2 && exit 2 ;;
     esac
   done
@@ -87,8 +100,8 @@ start_device() {
 
 device_tty() { sed -n 's/^ready //p' "$work/device.log"; }
 
-# The calls strace -c counted in all, from its summary's last line.
-total_syscalls() { awk '$NF == "total" {print $4}' "$work/strace.txt"; }
+# A figure from perf stat's CSV output: the count of an event (by its name), as it wrote it.
+perf_count() { awk -F, -v event="$1" '$3 == event {print $1}' "$work/perf.txt"; }
 
 # Appends "name key=value ..." (one line a run) to a results file, with the machine's 1-minute
 # load average as the run ends: timings on a shared machine are read against it.
@@ -154,43 +167,32 @@ if wanted receive; then
   echo "== receive cost and ticks (${stream_seconds}s per stream)"
   # The 9600-baud byte rate one byte a write (a byte about every millisecond, the most wake-ups
   # a reader can be given at that rate), then as fast as the pseudo-terminal takes the bytes.
+  # System calls are counted by the kernel's tracepoint, which does not stop the program at
+  # each call as strace does: strace's stops slow the reader so that bytes pile up between its
+  # reads, and a paced stream then looks cheaper than it is.
   for run in $(seq "$repeats"); do
     for rate in 960 0; do
       stream=(--stream "$rate")
       [ "$rate" -gt 0 ] &&
         stream+=(--stream-write-bytes 1 --stream-bytes "$((rate * stream_seconds))")
-      # CPU, unobserved.
+      # CPU and ticks, unobserved.
       start_device "${stream[@]}"
       "$bin/bench/terminal_bench" --type "open 1" --seconds "$((stream_seconds + 2))" \
         > "$work/out.txt"
       record receive "rate=$rate" "$work/out.txt"
-      # System calls, counted by strace (which slows the program, so no CPU from this run).
-      start_device "${stream[@]}"
-      strace -f -c -o "$work/strace.txt" "$bin/bench/terminal_bench" --type "open 1" \
-        --seconds "$((stream_seconds + 2))" > "$work/out.txt"
-      echo "syscalls=$(total_syscalls)" >> "$work/out.txt"
-      record receive_syscalls "rate=$rate" "$work/out.txt"
-      # The same count from the kernel's tracepoint, which does not stop the program at each
-      # call: strace's stops slow the reader so that bytes pile up between its reads, and a
-      # paced stream then looks cheaper than it is.
       start_device "${stream[@]}"
       perf stat -x, -e raw_syscalls:sys_enter -o "$work/perf.txt" "$bin/bench/terminal_bench" \
         --type "open 1" --seconds "$((stream_seconds + 2))" > "$work/out.txt"
-      echo "syscalls=$(awk -F, '/raw_syscalls/ {print $1}' "$work/perf.txt")" >> "$work/out.txt"
+      echo "syscalls=$(perf_count raw_syscalls:sys_enter)" >> "$work/out.txt"
       record receive_perf "rate=$rate" "$work/out.txt"
-      # The least any reader can do: cat on the same stream, one large read at a time. CPU from
-      # one run, system calls from another under strace.
+      # The least any reader can do: cat on the same stream, one large read at a time.
       start_device "${stream[@]}"
-      TIMEFORMAT='cpu_s=%U+%S'
-      { time timeout "$((stream_seconds + 2))" cat "$(device_tty)" > "$work/cat.bin"; } \
-        2> "$work/time.txt" || true
-      start_device "${stream[@]}"
-      strace -f -c -o "$work/strace.txt" timeout "$((stream_seconds + 2))" cat "$(device_tty)" \
-        > /dev/null || true
+      perf stat -x, -e raw_syscalls:sys_enter,task-clock -o "$work/perf.txt" \
+        timeout "$((stream_seconds + 2))" cat "$(device_tty)" > "$work/cat.bin" || true
       {
-        echo "cpu_s=$(sed -n 's/^cpu_s=//p' "$work/time.txt" | bc -l)"
+        echo "cpu_s=$(echo "scale=3; $(perf_count task-clock) / 1000" | bc)"
         echo "bytes=$(stat -c %s "$work/cat.bin")"
-        echo "syscalls=$(total_syscalls)"
+        echo "syscalls=$(perf_count raw_syscalls:sys_enter)"
       } > "$work/out.txt"
       record receive_cat "rate=$rate" "$work/out.txt"
     done
@@ -200,31 +202,32 @@ fi
 
 if wanted compare; then
   echo "== CPU against picocom and tio (${compare_seconds}s of a byte a millisecond)"
-  # The same stream for each program in turn, each run for as long as the stream lasts, CPU from
-  # getrusage of the whole process (bash's time), start-up included for all three. picocom and
-  # tio are general serial terminals from Debian: they read the port and write what came to
-  # stdout, here /dev/null; stdin is a pipe kept open, since at its end both quit.
-  compare_stream=(--stream 960 --stream-write-bytes 1 --stream-bytes "$((960 * compare_seconds))")
-  for run in $(seq "$repeats"); do
+  # The same stream for each program in turn, run by run. Ours is the real window on Xvfb from
+  # the port's open (bench/window_cpu.sh; its device streams for as long as it is measured).
+  # picocom and tio are general serial terminals from Debian, each run for as long as the
+  # stream lasts, CPU from getrusage of the whole process (bash's time), start-up included.
+  # They read the port and write what came to stdout, here a file; stdin is a pipe kept open,
+  # since at its end both quit.
+  compare_stream=(--stream 960 --stream-write-bytes 1)
+  for run in $(seq "$compare_repeats"); do
     for terminal in varnoth picocom tio; do
-      start_device "${compare_stream[@]}"
       TIMEFORMAT='cpu_s=%U+%S'
       case $terminal in
         varnoth)
-          { time "$bin/bench/terminal_bench" --type "open 1" --seconds "$compare_seconds" \
-              > "$work/out.txt"; } 2> "$work/time.txt"
-          # Its own figure too: the event loop only, from the port's open to the end.
-          echo "loop_cpu_s=$(sed -n 's/^cpu_s=//p' "$work/out.txt")" > "$work/extra.txt"
-          echo "bytes=$(($(sed -n 's/^last_stream_line=//p' "$work/out.txt") * 41))" \
-            >> "$work/extra.txt"
+          stop_device
+          bench/window_cpu.sh "$bin/shell/qt/varnoth-terminal" "$bin/tools/varnoth-simdevice" \
+            "$compare_seconds" "${compare_stream[@]}" > "$work/time.txt"
+          : > "$work/extra.txt"
           ;;
         picocom)
+          start_device "${compare_stream[@]}" --stream-bytes "$((960 * compare_seconds))"
           { time timeout "$compare_seconds" picocom -b 9600 --quiet --nolock "$(device_tty)" \
               < <(sleep "$((compare_seconds + 2))") > "$work/shown.bin" || true; } \
             2> "$work/time.txt"
           echo "bytes=$(stat -c %s "$work/shown.bin")" > "$work/extra.txt"
           ;;
         tio)
+          start_device "${compare_stream[@]}" --stream-bytes "$((960 * compare_seconds))"
           # tio writes to a file or /dev/null through a stdio buffer, so what it showed is not
           # counted.
           { time timeout "$compare_seconds" tio -b 9600 --mute "$(device_tty)" \
@@ -266,16 +269,14 @@ if wanted idle; then
 fi
 
 if wanted soak; then
-  echo "== memory over a long run ($soak_minutes min per feed)"
+  echo "== memory over a long run ($soak_minutes min, the feeds side by side)"
   SOAK_MINUTES=$soak_minutes bench/soak.sh "$bin/shell/qt/varnoth-terminal" \
     "$bin/tools/varnoth-simdevice" "$results"
 fi
 
-# The Windows program's pane cost, idle load and ticks under a stream, as wanted. The edit
-# control under wine is slow enough that filling the pane once and making room for half as
-# much again tells the same story.
+# The Windows program's pane cost, idle load and ticks under a stream, as wanted.
 windows_appends=0 windows_idle_seconds=0 windows_stream_seconds=0
-wanted pane && windows_appends=$((pane_appends / 2))
+wanted pane && windows_appends=$windows_pane_appends
 wanted idle && windows_idle_seconds=$idle_seconds
 wanted receive && windows_stream_seconds=$stream_seconds
 if [ $((windows_appends + windows_idle_seconds + windows_stream_seconds)) -gt 0 ]; then
