@@ -31,8 +31,9 @@ struct TerminalSessionRecord {
     // The number of the line the upload sent last, 1 for the file's first; each piece of a
     // long line counts as a line, as the device sees it. It stays where the upload ended.
     std::int32_t UploadLineNumber = 0;
-    // The lines the running upload sends in all, as CountProgramLines counts them when it
-    // starts, so that a window can show how far it has come; -1 before the first upload.
+    // The lines the running upload sends in all, counted by the upload's own reading rules
+    // when it starts, so that a program can show how far it has come; UncountedLines for a
+    // pipe, -1 before the first upload.
     std::int32_t UploadLineTotal = -1;
     UploadEnd LastUploadEnd = UploadEnd::None;
     // The number "open" gave the open port (for "open 0", the one detection kept); while a lost

@@ -87,6 +87,11 @@ void RetryLine(char answer) {
     }
 }
 
+// Whether the file can be read again from its start; a pipe cannot.
+bool Rereadable(std::FILE* file) {
+    return std::fseek(file, 0, SEEK_SET) == 0;
+}
+
 // A folder opens as a stream on some systems but reads as an error; it is no program file.
 bool IsReadable(std::FILE* file) {
     const int first = std::getc(file);
@@ -97,18 +102,6 @@ bool IsReadable(std::FILE* file) {
     return true;
 }
 
-std::FILE* OpenProgramFile(const char* path) {
-    if (path[0] == '\0') {
-        return nullptr;
-    }
-    std::FILE* file = std::fopen(path, "rb");
-    if (file != nullptr && !IsReadable(file)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return file;
-}
-
 void CloseProgramFile() {
     if (TerminalSession.UploadFile != nullptr) {
         std::fclose(TerminalSession.UploadFile);
@@ -116,38 +109,60 @@ void CloseProgramFile() {
     }
 }
 
-// The upload's own reader, so that the count follows every rule the upload follows.
+// The upload's own reader, so that the count follows every rule the upload follows; the file
+// is left at its start.
 std::int32_t CountLines(std::FILE* file) {
+    if (!Rereadable(file)) {
+        return UncountedLines;
+    }
     char line[UploadLineCapacity];
     std::int32_t count = 0;
     for (ReadProgramLine(file, line); line[0] != '\0'; ReadProgramLine(file, line)) {
         ++count;
     }
+    std::rewind(file);
     return count;
 }
 
 } // namespace
 
+std::FILE* OpenProgramFile(const char* path) {
+    if (path[0] == '\0') {
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (file != nullptr && Rereadable(file) && !IsReadable(file)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 int StartUpload() {
+    // Also when the file cannot be read: a running upload's line then gets its retries afresh.
     TerminalSession.RetryCount = 0;
     std::FILE* file = OpenProgramFile(TerminalSession.UploadPath);
     if (file == nullptr) {
         // A running upload goes on with its own stream.
         return ResultFailure;
     }
+    StartUploadOf(file);
+    return ResultSuccess;
+}
+
+void StartUploadOf(std::FILE* file) {
+    TerminalSession.RetryCount = 0;
     if (TerminalSession.UploadFile != nullptr) {
         std::fclose(TerminalSession.UploadFile);
     }
     TerminalSession.UploadFile = file;
     TerminalSession.UploadLineTotal = CountLines(file);
-    std::rewind(file);
     TerminalSession.UploadLine[0] = '\0';
     TerminalSession.UploadLineNumber = 0;
     ReadUploadLine();
     SendUploadLine();
     TerminalSession.Uploading = 1;
     TerminalSession.LastUploadEnd = UploadEnd::None;
-    return ResultSuccess;
 }
 
 void AbandonUpload() {
@@ -182,14 +197,4 @@ void UploadStep(char byte) {
     if (!TerminalSession.Uploading) {
         CloseProgramFile();
     }
-}
-
-std::int32_t CountProgramLines() {
-    std::FILE* file = OpenProgramFile(TerminalSession.UploadPath);
-    if (file == nullptr) {
-        return -1;
-    }
-    const std::int32_t count = CountLines(file);
-    std::fclose(file);
-    return count;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // The device answers each line with one byte. Its firmware acknowledges with '+' or '-' and
 // stops the transfer with '*' or '>' (its prompt); the two of each pair act alike here.
@@ -11,6 +12,9 @@ constexpr char StopStar = '*';
 constexpr char StopPrompt = '>';
 // A line is retried (sent again) for at most this many bad answers; the next one gives up.
 constexpr int UploadRetryLimit = 4;
+// UploadLineTotal of a program file that is a pipe: it can be read only once, by the upload, so
+// its lines are not counted beforehand.
+constexpr std::int32_t UncountedLines = -2;
 
 // How the last upload ended, kept for callers that report it (the window programs do not).
 enum class UploadEnd : std::uint8_t {
@@ -32,17 +36,21 @@ enum class UploadEnd : std::uint8_t {
     DeviceGone,
 };
 
+// Opens a program file for an upload. Returns nullptr when it cannot be read: no path, no such
+// file, not allowed, a folder. A pipe is not read to find out, so that every byte of it goes to
+// the upload.
+std::FILE* OpenProgramFile(const char* path);
+
 // Starts (or restarts) the upload of the file named by UploadPath and sends its first line.
 // Returns ResultSuccess, or ResultFailure when no file is named or it cannot be read.
 int StartUpload();
+
+// Starts (or restarts) the upload of `file`, from OpenProgramFile, which the upload takes
+// over and closes when it ends, and sends its first line.
+void StartUploadOf(std::FILE* file);
 
 // Acts on one byte the device sent during an upload (or on TimeoutMarker).
 void UploadStep(char byte);
 
 // Ends a running upload because its device went away, and closes the program file.
 void AbandonUpload();
-
-// The number of lines an upload of UploadPath would send, counted by the upload's own reading
-// rules, so that a piece of a long line counts as a line, as it does for UploadLineNumber.
-// Reads the whole file; returns -1 when it cannot be read (as StartUpload would fail).
-std::int32_t CountProgramLines();

@@ -25,8 +25,12 @@ void MakeWindowTitle(char* title) {
         std::snprintf(title, WindowTitleCapacity, "%s", WindowTitle);
         return;
     }
-    std::snprintf(title, WindowTitleCapacity, "%s: line %ld of %ld - %s",
+    const long total = TerminalSession.UploadLineTotal;
+    char ofTotal[24] = ""; // not known for a pipe
+    if (total >= 0) {
+        std::snprintf(ofTotal, sizeof ofTotal, " of %ld", total);
+    }
+    std::snprintf(title, WindowTitleCapacity, "%s: line %ld%s - %s",
                   FileName(TerminalSession.UploadPath),
-                  static_cast<long>(TerminalSession.UploadLineNumber),
-                  static_cast<long>(TerminalSession.UploadLineTotal), WindowTitle);
+                  static_cast<long>(TerminalSession.UploadLineNumber), ofTotal, WindowTitle);
 }

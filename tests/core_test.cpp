@@ -206,7 +206,7 @@ TEST(UploadTest, AProgramPathThatCannotBeReadOrKeptIsReported) {
         EXPECT_TRUE(Type("rp!"));
         EXPECT_EQ(FakePane.output, c.pane) << c.path;
         EXPECT_EQ(device.received, c.pane.empty() ? "A\n" : "") << c.path;
-        EXPECT_EQ(CountProgramLines(), c.pane.empty() ? 1 : -1) << c.path;
+        EXPECT_EQ(TerminalSession.UploadLineTotal, c.pane.empty() ? 1 : -1) << c.path;
     }
 }
 

@@ -1,6 +1,7 @@
 // The terminal core and varnoth-upload over the real POSIX link with the simulated device: what
 // a user and the device see, and the faults a terminal left running meets.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <ctime>
@@ -75,7 +76,8 @@ class EndToEndTest : public testing::Test {
 TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
     const struct {
         const char* device;    // the simulated device's options; it is linked as port 1
-        const char* arguments; // varnoth-upload's; P stands for the program file
+        const char* arguments; // varnoth-upload's; P stands for the program file, F for a pipe
+                               // that a writer fills with it
         int exitStatus;
         const char* received; // as Sent names the pieces
         const char* out;
@@ -84,6 +86,7 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
     } runs[] = {
         {"", "--port 1 P", 0, WholeProgram, "++++++++++++\n", "went out to its end: 12 lines"},
         {"", "--quiet P", 0, "i0123456789ab", "++++++++++++\n", ""},
+        {"--answer seq:++*", "--port 1 F", 1, "012", "++*\n", "'*' at line 3\n"},
         // x and ? send the line again, - releases the next one as + does.
         {"--answer seq:+x-?*", "--port 1 P", 1, "01122", "+x-?*\n",
          "ended the upload with '*' at line 3 of 12"},
@@ -111,8 +114,14 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
                                {std::istream_iterator<std::string>(options), {}});
         ASSERT_TRUE(device.Ready());
         std::vector<std::string> words = {VARNOTH_UPLOAD_PATH};
+        const std::string pipe = ports_.Path() + "/program.fifo";
+        pid_t writer = 0;
         for (std::string word; arguments >> word;) {
-            words.push_back(word == "P" ? program_ : word);
+            if (word == "F" && mkfifo(pipe.c_str(), 0600) == 0) {
+                writer =
+                    Spawn({"/bin/sh", "-c", "cat \"$0\" > \"$1\"", program_, pipe}, "/dev/null");
+            }
+            words.push_back(word == "P" ? program_ : word == "F" ? pipe : word);
         }
         const pid_t upload = Spawn(words, record_ + ".out", record_ + ".err");
         if (run.signal != 0 && Record(2) == Sent("0")) {
@@ -120,6 +129,11 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         }
         int status = 0;
         waitpid(upload, &status, 0);
+        if (writer != 0) {
+            kill(writer, SIGKILL); // in case the pipe was never read to its end
+            waitpid(writer, nullptr, 0);
+            unlink(pipe.c_str());
+        }
         // The device still holds its side, so a flag left set would outlive the program.
         EXPECT_FALSE(ExclusiveFlagSet(ports_.Entry(1)));
         device.Stop();

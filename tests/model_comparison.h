@@ -85,7 +85,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         }
         return atEnd && FakePane.output != pane ? "the pane" : nullptr;
     };
-    std::string disagreement = CountProgramLines() != upload.Lines() ? "the line count" : "";
+    std::string disagreement;
     auto note = [&](const std::string& when, const char* what) {
         disagreement = disagreement.empty() && what != nullptr ? when + what : disagreement;
     };

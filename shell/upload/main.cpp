@@ -175,6 +175,17 @@ int Connect(const Options& options) {
     return ExitNoPort;
 }
 
+// " of N" to follow a line number, or nothing when the total is not known (a pipe). Valid
+// until the next call.
+const char* OfTotal(std::int32_t total) {
+    static char text[24];
+    text[0] = '\0';
+    if (total >= 0) {
+        std::snprintf(text, sizeof text, " of %ld", static_cast<long>(total));
+    }
+    return text;
+}
+
 void DrawProgress(std::int32_t total, Clock::time_point start) {
     const std::int32_t sent = TerminalSession.UploadLineNumber;
     // The line out last waits for its answer, unless it was the file's last and went through.
@@ -182,13 +193,19 @@ void DrawProgress(std::int32_t total, Clock::time_point start) {
     const std::int32_t acknowledged = allAnswered ? sent : sent > 0 ? sent - 1 : 0;
     const double seconds = SecondsSince(start);
     const double pace = seconds > 0 ? acknowledged / seconds : 0;
+    char line[ProgressCapacity];
+    if (total < 0) {
+        std::snprintf(line, sizeof line, "%ld lines  %.1f lines/s", static_cast<long>(acknowledged),
+                      pace);
+        DrawProgressLine(line);
+        return;
+    }
     const long percent = total > 0 ? 100L * acknowledged / total : 100L;
     char left[24] = "-:--";
     if (pace > 0) {
         const long secondsLeft = static_cast<long>((total - acknowledged) / pace + 0.5);
         std::snprintf(left, sizeof left, "%ld:%02ld", secondsLeft / 60, secondsLeft % 60);
     }
-    char line[ProgressCapacity];
     std::snprintf(line, sizeof line, "%ld of %ld lines  %3ld %%  %.1f lines/s  %s left",
                   static_cast<long>(acknowledged), static_cast<long>(total), percent, pace, left);
     DrawProgressLine(line);
@@ -197,32 +214,31 @@ void DrawProgress(std::int32_t total, Clock::time_point start) {
 // Says how the upload ended, in the closing line, and returns the matching exit status.
 int Conclude(const Options& options, std::int32_t total, Clock::time_point start) {
     const long line = TerminalSession.UploadLineNumber;
-    const long lines = total;
     // Only an interrupt leaves the tick loop with the upload still running; one that came
     // after the last tick changed nothing, and the upload's own end is told.
     if (TerminalSession.Uploading) {
-        Say("interrupted at line %ld of %ld; the port is closed", line, lines);
+        Say("interrupted at line %ld%s; the port is closed", line, OfTotal(total));
         return ExitInterrupted;
     }
     switch (TerminalSession.LastUploadEnd) {
     case UploadEnd::StoppedByStar:
     case UploadEnd::StoppedByPrompt:
-        Say("the device ended the upload with '%c' at line %ld of %ld",
+        Say("the device ended the upload with '%c' at line %ld%s",
             TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt, line,
-            lines);
+            OfTotal(total));
         return ExitStoppedByDevice;
     case UploadEnd::GaveUpOnSilence:
-        Say("gave up at line %ld of %ld: the device did not answer it (sent %d times)", line, lines,
-            UploadRetryLimit + 1);
+        Say("gave up at line %ld%s: the device did not answer it (sent %d times)", line,
+            OfTotal(total), UploadRetryLimit + 1);
         return ExitGaveUp;
     case UploadEnd::GaveUpOnWrongAnswer:
-        Say("gave up at line %ld of %ld: the device answered it wrongly (sent %d times)", line,
-            lines, UploadRetryLimit + 1);
+        Say("gave up at line %ld%s: the device answered it wrongly (sent %d times)", line,
+            OfTotal(total), UploadRetryLimit + 1);
         return ExitGaveUp;
     case UploadEnd::DeviceGone:
         // The pane's report of it goes unsaid: this line says the same, with the total.
         TakeCoreMessage();
-        Say("the device went away at line %ld of %ld; port %ld is closed", line, lines,
+        Say("the device went away at line %ld%s; port %ld is closed", line, OfTotal(total),
             static_cast<long>(TerminalSession.PortNumber));
         return ExitDeviceGone;
     case UploadEnd::FileSent:
@@ -241,11 +257,11 @@ int Run(const Options& options) {
             static_cast<int>(UploadPathCapacity - 1), options.path);
         return ExitNoProgramFile;
     }
-    // Counted first: a missing file is reported before any port is touched, and the progress
-    // line needs the total.
+    // Opened first, so that a missing file is reported before any port is touched, and only
+    // once, so that a pipe named as the program file (a script's <(...)) keeps its bytes.
     errno = 0;
-    const std::int32_t total = CountProgramLines();
-    if (total < 0) {
+    std::FILE* program = OpenProgramFile(TerminalSession.UploadPath);
+    if (program == nullptr) {
         Say("cannot read the program file %s: %s", options.path, std::strerror(errno));
         return ExitNoProgramFile;
     }
@@ -254,18 +270,17 @@ int Run(const Options& options) {
     // interrupt during it is acted on when it is over (or a second one ends the program).
     const int connected = Connect(options);
     if (InterruptRequested()) {
+        std::fclose(program);
         ClosePortIfOpen();
         Say("interrupted before the upload started; no port is open");
         return ExitInterrupted;
     }
     if (connected != ExitSent) {
+        std::fclose(program);
         return connected;
     }
-    if (StartUpload() != ResultSuccess) {
-        ClosePortIfOpen();
-        Say("cannot read the program file %s any more", options.path);
-        return ExitNoProgramFile;
-    }
+    StartUploadOf(program);
+    const std::int32_t total = TerminalSession.UploadLineTotal;
     const bool showProgress = !options.quiet && StandardErrorIsTerminal();
     const Clock::time_point start = Clock::now();
     Clock::time_point nextTick = start + TickPeriod;
