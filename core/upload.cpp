@@ -1,5 +1,6 @@
 #include "core/upload.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/control_bytes.h"
@@ -139,11 +140,10 @@ std::FILE* OpenProgramFile(const char* path) {
 }
 
 int StartUpload() {
-    // Also when the file cannot be read: a running upload's line then gets its retries afresh.
-    TerminalSession.RetryCount = 0;
     std::FILE* file = OpenProgramFile(TerminalSession.UploadPath);
     if (file == nullptr) {
-        // A running upload goes on with its own stream.
+        // A running upload goes on with its own stream, its line's retries counted afresh.
+        TerminalSession.RetryCount = 0;
         return ResultFailure;
     }
     StartUploadOf(file);
@@ -197,4 +197,13 @@ void UploadStep(char byte) {
     if (!TerminalSession.Uploading) {
         CloseProgramFile();
     }
+}
+
+const char* OfLineTotal(char (&text)[OfLineTotalCapacity]) {
+    text[0] = '\0';
+    if (TerminalSession.UploadLineTotal >= 0) {
+        std::snprintf(text, sizeof text, " of %ld",
+                      static_cast<long>(TerminalSession.UploadLineTotal));
+    }
+    return text;
 }

@@ -1,6 +1,7 @@
 // Sends the program file to the device one line at a time, paced by the device's answers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -54,3 +55,9 @@ void UploadStep(char byte);
 
 // Ends a running upload because its device went away, and closes the program file.
 void AbandonUpload();
+
+// Room for " of " and any 32-bit line total.
+constexpr std::size_t OfLineTotalCapacity = 16;
+// Writes into `text` what follows the upload's line number in a report: " of N", N its
+// UploadLineTotal, or nothing when its lines were not counted (a pipe). Returns `text`.
+const char* OfLineTotal(char (&text)[OfLineTotalCapacity]);

@@ -237,7 +237,7 @@ SerialHandle ReopenLastPort(std::int32_t* numberNow) {
     const SerialHandle handle = lastPort[0] != '\0' ? OpenPort(lastPort) : InvalidPortHandle;
     if (handle != InvalidPortHandle) {
         // The COM number is the device's for as long as Windows keeps it.
-        *numberNow = std::atoi(lastPort + std::strlen("\\\\.\\COM"));
+        *numberNow = std::atoi(ShownName(lastPort) + std::strlen("COM"));
     }
     return handle;
 }

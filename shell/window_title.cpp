@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/upload.h"
 #include "shell/window_layout.h"
 
 namespace {
@@ -25,12 +26,8 @@ void MakeWindowTitle(char* title) {
         std::snprintf(title, WindowTitleCapacity, "%s", WindowTitle);
         return;
     }
-    const long total = TerminalSession.UploadLineTotal;
-    char ofTotal[24] = ""; // not known for a pipe
-    if (total >= 0) {
-        std::snprintf(ofTotal, sizeof ofTotal, " of %ld", total);
-    }
-    std::snprintf(title, WindowTitleCapacity, "%s: line %ld%s - %s",
-                  FileName(TerminalSession.UploadPath),
-                  static_cast<long>(TerminalSession.UploadLineNumber), ofTotal, WindowTitle);
+    char ofTotal[OfLineTotalCapacity];
+    std::snprintf(
+        title, WindowTitleCapacity, "%s: line %ld%s - %s", FileName(TerminalSession.UploadPath),
+        static_cast<long>(TerminalSession.UploadLineNumber), OfLineTotal(ofTotal), WindowTitle);
 }

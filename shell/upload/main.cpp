@@ -140,8 +140,7 @@ void ClosePortIfOpen() {
     }
 }
 
-// The core's message ("connected to port 3\n") goes out as a line of the program's own.
-// The core's message ("failed to connect to port 3\n" and the link's reason) goes out as
+// The core's message ("connected to port 3\n", or a failure and the link's reason) goes out as
 // lines of the program's own, each with its prefix. Returns how many lines it had.
 int SayCoreMessage(const char* text) {
     int lines = 0;
@@ -175,17 +174,6 @@ int Connect(const Options& options) {
     return ExitNoPort;
 }
 
-// " of N" to follow a line number, or nothing when the total is not known (a pipe). Valid
-// until the next call.
-const char* OfTotal(std::int32_t total) {
-    static char text[24];
-    text[0] = '\0';
-    if (total >= 0) {
-        std::snprintf(text, sizeof text, " of %ld", static_cast<long>(total));
-    }
-    return text;
-}
-
 void DrawProgress(std::int32_t total, Clock::time_point start) {
     const std::int32_t sent = TerminalSession.UploadLineNumber;
     // The line out last waits for its answer, unless it was the file's last and went through.
@@ -212,12 +200,14 @@ void DrawProgress(std::int32_t total, Clock::time_point start) {
 }
 
 // Says how the upload ended, in the closing line, and returns the matching exit status.
-int Conclude(const Options& options, std::int32_t total, Clock::time_point start) {
+int Conclude(const Options& options, Clock::time_point start) {
     const long line = TerminalSession.UploadLineNumber;
+    char ofTotal[OfLineTotalCapacity];
+    OfLineTotal(ofTotal);
     // Only an interrupt leaves the tick loop with the upload still running; one that came
     // after the last tick changed nothing, and the upload's own end is told.
     if (TerminalSession.Uploading) {
-        Say("interrupted at line %ld%s; the port is closed", line, OfTotal(total));
+        Say("interrupted at line %ld%s; the port is closed", line, ofTotal);
         return ExitInterrupted;
     }
     switch (TerminalSession.LastUploadEnd) {
@@ -225,20 +215,20 @@ int Conclude(const Options& options, std::int32_t total, Clock::time_point start
     case UploadEnd::StoppedByPrompt:
         Say("the device ended the upload with '%c' at line %ld%s",
             TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt, line,
-            OfTotal(total));
+            ofTotal);
         return ExitStoppedByDevice;
     case UploadEnd::GaveUpOnSilence:
-        Say("gave up at line %ld%s: the device did not answer it (sent %d times)", line,
-            OfTotal(total), UploadRetryLimit + 1);
+        Say("gave up at line %ld%s: the device did not answer it (sent %d times)", line, ofTotal,
+            UploadRetryLimit + 1);
         return ExitGaveUp;
     case UploadEnd::GaveUpOnWrongAnswer:
-        Say("gave up at line %ld%s: the device answered it wrongly (sent %d times)", line,
-            OfTotal(total), UploadRetryLimit + 1);
+        Say("gave up at line %ld%s: the device answered it wrongly (sent %d times)", line, ofTotal,
+            UploadRetryLimit + 1);
         return ExitGaveUp;
     case UploadEnd::DeviceGone:
         // The pane's report of it goes unsaid: this line says the same, with the total.
         TakeCoreMessage();
-        Say("the device went away at line %ld%s; port %ld is closed", line, OfTotal(total),
+        Say("the device went away at line %ld%s; port %ld is closed", line, ofTotal,
             static_cast<long>(TerminalSession.PortNumber));
         return ExitDeviceGone;
     case UploadEnd::FileSent:
@@ -311,7 +301,7 @@ int Run(const Options& options) {
     }
     // At once, also when interrupted: another program may be waiting for the port.
     ClosePortIfOpen();
-    return Conclude(options, total, start);
+    return Conclude(options, start);
 }
 
 } // namespace
