@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "shell/qt/terminal_window.h"
 
 int main(int argc, char** argv) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 
 // The number of the newest numbered line the stream put in the pane. The stream may stop
 // inside a line's number, so the largest whole one counts.

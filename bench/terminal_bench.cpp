@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/stream_tail.h"
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"

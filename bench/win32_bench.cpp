@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench/stream_tail.h"
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "shell/win32/main_window.h"
 
 namespace {

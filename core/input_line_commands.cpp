@@ -1,12 +1,14 @@
 #include "core/input_line_commands.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "core/pane.h"
-#include "core/poll_cycle.h"
+#include "core/pane_primitives.h"
 #include "core/port_connection.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
+#include "core/upload_report.h"
 
 namespace {
 
@@ -15,31 +17,49 @@ constexpr char OpenCommand[] = "open";
 constexpr std::size_t OpenCommandLength = sizeof OpenCommand - 1;
 constexpr const char* UploadCommand = "rp!";
 constexpr const char* ClearCommand = "clear";
+// A report of a short send: a 32-bit port number and two byte counts, with room to spare.
+constexpr std::size_t ShortSendReportCapacity = 128;
 
 void OpenCommandRun(const char* argument) {
     // A failed "open" must leave no port open, so the old one goes first. What it was still
     // sending ends there, so the pane's line ends before the command's report.
     EndReceivedChunk();
     TerminalSession.WaitingForLostPort = false;
-    if (TerminalSession.PortHandle != InvalidPortHandle) {
-        ClosePort(TerminalSession.PortHandle);
-        TerminalSession.PortHandle = InvalidPortHandle;
-    }
+    ClosePortIfOpen();
     ConnectPort(argument);
 }
 
+// The reason follows on a line of its own, as "open" gives one after its failure.
 void UploadCommandRun() {
     if (StartUpload() != ResultSuccess) {
         AppendOutput("no program to upload found!!!\n");
+        char reason[UploadReportCapacity];
+        DescribeProgramProblem(reason);
+        AppendOutput(reason);
+        AppendOutput("\n");
     }
 }
 
-// The device ends its lines with a lone line feed; no carriage return is added.
+// The device ends its lines with a lone line feed; no carriage return is added. A line that
+// goes out short is said, and its line feed held back, so that the device does not run the
+// part as a command. With no port open nothing goes out and nothing is said.
 void SendLine(const char* text, bool withLineFeed) {
-    WritePort(TerminalSession.PortHandle, text, std::strlen(text));
-    if (withLineFeed) {
-        WritePort(TerminalSession.PortHandle, "\n", 1);
+    const SerialHandle port = TerminalSession.PortHandle;
+    const std::size_t length = std::strlen(text);
+    const std::size_t lineFeeds = withLineFeed ? 1 : 0;
+    const std::size_t sent = WritePort(port, text, length);
+    const bool textWhole = sent == length || port == InvalidPortHandle;
+    const std::size_t lineFeedsSent = textWhole && withLineFeed ? WritePort(port, "\n", 1) : 0;
+    if (port == InvalidPortHandle || PortDeviceGone(port) ||
+        (textWhole && lineFeedsSent == lineFeeds)) {
+        return;
     }
+    const std::size_t whole = length + lineFeeds;
+    char report[ShortSendReportCapacity];
+    std::snprintf(report, sizeof report,
+                  "port %ld: the typed line went out short, %zu of %zu bytes\n",
+                  static_cast<long>(TerminalSession.PortNumber), sent + lineFeedsSent, whole);
+    AppendReport(report);
 }
 
 } // namespace

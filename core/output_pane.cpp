@@ -1,6 +1,8 @@
 #include <cstring>
 
 #include "core/pane.h"
+#include "core/pane_primitives.h"
+#include "core/terminal_session.h"
 
 namespace {
 
@@ -22,23 +24,57 @@ std::size_t TrimLength(std::size_t needed, std::size_t length) {
     return cut;
 }
 
-} // namespace
-
-void AppendOutput(const char* text) {
+void Append(const char* text, PaneText from) {
     const std::size_t textLength = std::strlen(text);
     if (textLength >= OutputPaneLimit) {
         // Nothing already shown can stay; of the new text only its newest part fits.
         PaneErase(PaneLength());
-        PaneInsertAtEnd(text + (textLength - OutputPaneLimit));
+        PaneInsertAtEnd(text + (textLength - OutputPaneLimit), from);
         return;
     }
     const std::size_t length = PaneLength();
     if (length + textLength > OutputPaneLimit) {
         PaneErase(TrimLength(length + textLength - OutputPaneLimit, length));
     }
-    PaneInsertAtEnd(text);
+    PaneInsertAtEnd(text, from);
+}
+
+bool LastLineHoldsText() {
+    const std::size_t length = PaneLength();
+    char last = '\n';
+    return length > 0 && PaneCopy(length - 1, &last, 1) == 1 && last != '\n';
+}
+
+} // namespace
+
+void AppendOutput(const char* text) {
+    Append(text, PaneText::Terminal);
+}
+
+void AppendReport(const char* text) {
+    // The same line break that ends a chunk, which both windows show as one.
+    if (LastLineHoldsText()) {
+        Append("\r\n", PaneText::Terminal);
+    }
+    Append(text, PaneText::Terminal);
+}
+
+void AppendDeviceText(const char* text) {
+    Append(text, PaneText::Device);
 }
 
 void ClearOutput() {
     PaneErase(PaneLength());
+}
+
+void EndReceivedChunk() {
+    if (TerminalSession.ReceivedInChunk == 0) {
+        return;
+    }
+    TerminalSession.ReceivedInChunk = 0;
+    // Outside uploads every chunk ends a line; during one the device's one-character answers
+    // collect on a single line.
+    if (!TerminalSession.Uploading) {
+        Append("\r\n", PaneText::ChunkEnd);
+    }
 }

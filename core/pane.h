@@ -1,8 +1,10 @@
-// The only way the terminal core reaches the screen.
+// What the terminal core writes to the screen: the output pane's operations and limits.
 //
-// Each window shell provides the primitives below over its own controls; the core builds the
-// four pane operations on top of them, so that every shell keeps the output pane within the
-// same limit in the same way. Text is 8-bit characters; a CR LF counts as two.
+// The core builds these on the primitives every shell supplies (core/pane_primitives.h), so that
+// each shell keeps the output pane within the same limit in the same way. Text is 8-bit
+// characters; a CR LF counts as two. Each text is handed on with who it is from, so that a shell
+// can keep the device's bytes apart from the terminal's words (varnoth-upload writes them to
+// standard output and standard error).
 #pragma once
 
 #include <cstddef>
@@ -17,21 +19,26 @@ constexpr std::size_t OutputPaneLineSearch = 4096;
 // The input line is read into this many bytes: at most 255 characters and a NUL.
 constexpr std::size_t InputLineCapacity = 256;
 
-// ---- Defined by the core (core/output_pane.cpp), over the shell's primitives below: what
-// the core's own parts call to write to the output pane.
+// Who a text in the pane is from.
+enum class PaneText {
+    // What the device sent, as ConvertForDisplay shows it.
+    Device,
+    // The line break that ends a chunk the device sent, outside uploads.
+    ChunkEnd,
+    // The terminal's own words: reports and messages.
+    Terminal,
+};
+
+// The terminal's own text, appended as it stands.
 void AppendOutput(const char* text);
+// A report of the terminal's own, on a line of its own: when the pane's last line holds text
+// (the device's answers during an upload, say), a line break comes first.
+void AppendReport(const char* text);
+// What the device sent, already converted for display.
+void AppendDeviceText(const char* text);
 void ClearOutput();
 
-// ---- Owed by every shell (each window, varnoth-upload's console, the tests' fake pane).
-// The input line: its text, at most capacity - 1 characters and a NUL; and emptying it.
-void ReadInputLine(char* buffer, std::size_t capacity);
-void ClearInputLine();
-// The output pane: how many characters it holds.
-std::size_t PaneLength();
-// Copies up to count characters from position start into buffer (no NUL added) and returns
-// how many were copied.
-std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count);
-// Removes the first count characters.
-void PaneErase(std::size_t count);
-// Puts text after the last character of the pane.
-void PaneInsertAtEnd(const char* text);
+// Ends a chunk that is still open, as the line going quiet would: outside an upload the pane
+// gets its closing line break. Called at the end of every chunk and before the port it came
+// from is closed.
+void EndReceivedChunk();

@@ -47,18 +47,6 @@ const char* ConvertForDisplay(const char* bytes, std::size_t count) {
     return DisplayBuffer;
 }
 
-void EndReceivedChunk() {
-    if (TerminalSession.ReceivedInChunk == 0) {
-        return;
-    }
-    TerminalSession.ReceivedInChunk = 0;
-    // Outside uploads every chunk ends a line; during one the device's one-character answers
-    // collect on a single line.
-    if (!TerminalSession.Uploading) {
-        AppendOutput("\r\n");
-    }
-}
-
 void PollTick() {
     if (TerminalSession.WaitingForLostPort) {
         LookForLostPort();
@@ -73,7 +61,7 @@ void PollTick() {
         if (TerminalSession.Uploading) {
             FeedUpload(ReceiveBuffer, count);
         }
-        AppendOutput(ConvertForDisplay(ReceiveBuffer, count));
+        AppendDeviceText(ConvertForDisplay(ReceiveBuffer, count));
         TerminalSession.ReceivedInChunk += count;
     }
     if (lineWentQuiet || TerminalSession.ReceivedInChunk == ReceiveCapacity - 1) {

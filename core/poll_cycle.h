@@ -13,20 +13,10 @@ constexpr std::size_t DisplayCapacity = 2 * (ReceiveCapacity - 1) + 1;
 // A tick reads for at most about one tick period while bytes keep coming, so a device that
 // talks without pause cannot hold the window; the chunk goes on in the next tick.
 constexpr unsigned PollReadBudgetMilliseconds = PollIntervalMilliseconds;
-// Fed to the upload after this many idle ticks in a row (one second at the 100 ms tick).
+// TimeoutMarker is fed to the upload after this many idle ticks in a row (one second at the
+// 100 ms tick).
 constexpr int UploadIdleTickLimit = 10;
-// What the upload sees when the device stays silent for UploadIdleTickLimit ticks. It is an
-// ordinary byte, not a reserved value: the upload retries on it only because 'T' is none of
-// the answers, like any other stray byte. A 'T' the device itself sends is therefore taken
-// exactly as silence would be, which is also how the upload's end is reported
-// (UploadEnd::GaveUpOnSilence).
-constexpr char TimeoutMarker = 'T';
-
 void PollTick();
-
-// Ends a chunk that is still open, as the line going quiet would: outside an upload the pane
-// gets its closing line break. Called before the port it came from is closed.
-void EndReceivedChunk();
 
 // Turns `count` received bytes (at most ReceiveCapacity - 1) into pane text: LF becomes
 // CR LF; XON, XOFF and NUL are dropped, since they carry no text and a NUL would end it.

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "core/pane.h"
-#include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
 
@@ -141,10 +140,16 @@ int ConnectPort(const char* argument) {
     return ResultSuccess;
 }
 
+void ClosePortIfOpen() {
+    if (TerminalSession.PortHandle != InvalidPortHandle) {
+        ClosePort(TerminalSession.PortHandle);
+        TerminalSession.PortHandle = InvalidPortHandle;
+    }
+}
+
 void LosePort() {
     EndReceivedChunk();
-    ClosePort(TerminalSession.PortHandle);
-    TerminalSession.PortHandle = InvalidPortHandle;
+    ClosePortIfOpen();
     char report[ReportCapacity];
     const long number = TerminalSession.PortNumber;
     if (TerminalSession.Uploading) {
@@ -155,7 +160,7 @@ void LosePort() {
     } else {
         std::snprintf(report, sizeof report, "port %ld lost: the device went away\n", number);
     }
-    AppendOutput(report);
+    AppendReport(report);
     TerminalSession.WaitingForLostPort = true;
     TerminalSession.TicksUntilLookingForPort = TicksBetweenLooksForPort;
 }
@@ -175,5 +180,5 @@ void LookForLostPort() {
     TerminalSession.WaitingForLostPort = false;
     char report[ReportCapacity];
     std::snprintf(report, sizeof report, "reconnected to port %ld\n", static_cast<long>(number));
-    AppendOutput(report);
+    AppendReport(report);
 }

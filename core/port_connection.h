@@ -22,6 +22,10 @@ int ConnectPort(const char* argument);
 void LosePort();
 void LookForLostPort();
 
+// Closes the open port, if any, leaving PortHandle without one. Safe to call from a signal
+// handler, as ClosePort is.
+void ClosePortIfOpen();
+
 // Asks the device on PortHandle to identify itself; true when the reply names our device.
 bool ProbePort();
 

@@ -7,7 +7,8 @@ TerminalSessionRecord TerminalSession;
 bool SetUploadPath(const char* path) {
     TerminalSession.UploadPath[0] = '\0';
     const std::size_t length = std::strlen(path);
-    if (length >= UploadPathCapacity) {
+    TerminalSession.UploadPathTooLong = length >= UploadPathCapacity;
+    if (TerminalSession.UploadPathTooLong) {
         return false;
     }
     std::memcpy(TerminalSession.UploadPath, path, length + 1);

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/upload.h"
 #include "serial/serial_port.h"
 
 // Opaque to the core; each window shell defines what a window handle is.
@@ -16,6 +15,50 @@ typedef void* WindowHandle;
 constexpr std::size_t UploadPathCapacity = 512;
 // The device takes at most 1,023 bytes per line; longer lines go out in pieces of this size.
 constexpr std::size_t UploadLineCapacity = 1024;
+
+// How the last upload ended, for the programs that report it; core/upload_report.h words it.
+enum class UploadEnd : std::uint8_t {
+    // No upload has been started, or the one started is still running.
+    None,
+    // Nothing was left to send: the file went out to its end.
+    FileSent,
+    // The device stopped the upload with '*'.
+    StoppedByStar,
+    // The device stopped the upload with '>'.
+    StoppedByPrompt,
+    // The retries were used up and the answer that gave up was silence (the time-out
+    // marker; a device that sends that very byte cannot be told apart from silence).
+    GaveUpOnSilence,
+    // The retries were used up and the answer that gave up was a wrong byte.
+    GaveUpOnWrongAnswer,
+    // The retries were used up and the last send of the line went out short: the line stalled
+    // and the rest of it was given up (UploadShortSent of it went out).
+    GaveUpOnShortSend,
+    // The device went away (unplugged, reset): nothing can be sent to it any more.
+    DeviceGone,
+    // The next line holds a NUL byte: the file is no program text (a pipe, which is read as it
+    // goes; a file is refused before anything is sent).
+    NotText,
+    // Reading the program file failed after UploadLineNumber lines (UploadReadError says why).
+    ReadFailed,
+};
+
+// Why the last "rp!" found no program to upload; core/upload_report.h words it.
+enum class ProgramProblem : std::uint8_t {
+    None,
+    NotNamed,
+    PathTooLong,
+    NoSuchFile,
+    Folder,
+    NoPermission,
+    // A NUL byte in line ProblemLineNumber: no program text.
+    NulByte,
+    // Opening or reading failed otherwise (ProblemError says why).
+    Unreadable,
+    // No line to send. "rp!" takes such a file as any other; varnoth-upload refuses it, since a
+    // script that names an empty file has gone wrong before.
+    Empty,
+};
 
 struct TerminalSessionRecord {
     SerialHandle PortHandle = InvalidPortHandle;
@@ -36,6 +79,19 @@ struct TerminalSessionRecord {
     // pipe, -1 before the first upload.
     std::int32_t UploadLineTotal = -1;
     UploadEnd LastUploadEnd = UploadEnd::None;
+    // Of the last short send of the current line, the bytes that went out.
+    std::size_t UploadShortSent = 0;
+    // Whether the current line has had a short send said in the pane: it is said once a line.
+    bool ShortSendSaid = false;
+    // The system's error number when the upload ended with ReadFailed.
+    int UploadReadError = 0;
+    // Why the last program file was refused, the line that holds its NUL byte, and the
+    // system's error number for Unreadable.
+    ProgramProblem LastProgramProblem = ProgramProblem::None;
+    std::int32_t ProblemLineNumber = 0;
+    int ProblemError = 0;
+    // SetUploadPath refused the path as too long: a cut path could name another file.
+    bool UploadPathTooLong = false;
     // The number "open" gave the open port (for "open 0", the one detection kept); while a lost
     // port is waited for, the number it had.
     std::int32_t PortNumber = 0;
@@ -55,6 +111,6 @@ constexpr int ResultSuccess = 0;
 constexpr int ResultFailure = 4;
 
 // Stores the program file's path. A path too long for UploadPath is not stored at all: a cut
-// path could name another file, so "rp!" then reports that there is no program to upload.
+// path could name another file, so "rp!" then reports that the path is too long.
 // Returns whether the path was kept.
 bool SetUploadPath(const char* path);

@@ -14,8 +14,19 @@ constexpr SerialHandle InvalidPortHandle = -1;
 
 // Line settings are a fact of the device, not a user choice: 9600 baud, 8N1.
 constexpr unsigned PortBaudRate = 9600;
-// A single-byte read gives up after this much silence; a write gives up after this long.
+// A single-byte read gives up after this much silence; a write gives up after this long past
+// the time its bytes take on the wire.
 constexpr unsigned PortTimeoutMilliseconds = 50;
+// A byte takes ten bits at 9600 baud 8N1, 1.04 ms; Win32's write time-out counts whole
+// milliseconds per byte, so both links allow 2. Without it a driver that completes a write only
+// once the bytes are out would end a 50 ms write after about 48 bytes.
+constexpr unsigned PortWriteMillisecondsPerByte = 2;
+
+// How long a write of `count` bytes may take before what is left of it is given up.
+constexpr unsigned long WriteTimeLimitMilliseconds(std::size_t count) {
+    return PortTimeoutMilliseconds +
+           PortWriteMillisecondsPerByte * static_cast<unsigned long>(count);
+}
 
 // Port numbers run from 1 to this. Windows hands out COM numbers up to 255, and a machine that
 // has seen a few adapters, Bluetooth links or phones gives a new adapter COM25 to COM60 or so;
@@ -32,17 +43,21 @@ void FindPresentPorts(bool (&present)[HighestPortNumber + 1]);
 // programs' --list-ports. Returns the exit status.
 int PrintPortTable();
 
-// Opens the named port exclusively with the fixed line settings. A missing or busy port, or
-// one that refuses the settings, gives InvalidPortHandle and leaves nothing open.
+// Opens the named port exclusively with the fixed line settings: raw 8N1, no flow control of
+// any kind, so that every byte passes unchanged. What the port received before it was ours is
+// dropped: the answer to a line that an interrupted program sent last would otherwise be taken
+// for the answer to the next program's first line. A missing or busy port, or one that refuses
+// the settings, gives InvalidPortHandle and leaves nothing open.
 SerialHandle OpenPort(const char* name);
 
 // Why the last OpenPort failed: one short line ending in \n that names the device, the reason
 // and the fix when there is one; empty when the platform has nothing to add to the failure.
 const char* PortOpenFailureReason();
 
-// Sends count bytes; what the driver has not taken within the write time-out is dropped.
-// Always returns 0, and does nothing on InvalidPortHandle.
-int WritePort(SerialHandle handle, const char* bytes, std::size_t count);
+// Sends count bytes; what the driver has not taken within WriteTimeLimitMilliseconds(count) is
+// dropped. Returns how many bytes went out: count, or fewer when the line stalled or the device
+// went away; 0, doing nothing, on InvalidPortHandle.
+std::size_t WritePort(SerialHandle handle, const char* bytes, std::size_t count);
 
 // Reads what the device sends until the line is quiet for the read time-out, capacity - 1
 // bytes are stored, or budgetMilliseconds have passed while bytes kept coming; then stores a
@@ -67,7 +82,8 @@ bool PortDeviceGone(SerialHandle handle);
 // number reaches it).
 SerialHandle ReopenLastPort(std::int32_t* numberNow);
 
-// Releases a port; callers pass only a valid handle.
+// Releases a port; callers pass only a valid handle. Safe to call from a signal handler, so
+// that a program ended by a signal still leaves the port free for the next one.
 void ClosePort(SerialHandle handle);
 
 // Blocks the calling thread; the device probe gives the device this long to answer.

@@ -54,7 +54,9 @@ bool ConfigureLine(int fd) {
     settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
-    settings.c_cc[VMIN] = 0;
+    // With VMIN 1 a non-blocking read of an empty queue fails with EAGAIN, so that a read of
+    // 0 bytes always means what it means for a file: the other end is gone (a hang-up).
+    settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
     // termios names speeds by constants, not numbers: B9600 is PortBaudRate.
     static_assert(PortBaudRate == 9600, "the speed constant below must follow PortBaudRate");
@@ -65,18 +67,23 @@ bool ConfigureLine(int fd) {
 
 enum class WaitResult { Ready, TimedOut, HungUp };
 
-// Waits for `events` on fd. A hang-up or error is told apart from a time-out, so that a
-// vanished device ends a read or write at once instead of being polled again.
-WaitResult WaitFor(int fd, short events, int milliseconds) {
+// Waits for `events` on fd until `deadline` (MonotonicMilliseconds). A hang-up or error is told
+// apart from a time-out, so that a vanished device ends a write at once instead of being waited
+// for again; a read still takes what the device sent before it went. A signal that interrupts
+// the wait does not lengthen it: the wait goes on for the time that is left.
+WaitResult WaitFor(int fd, short events, long long deadline) {
     pollfd entry{fd, events, 0};
     int ready;
     do {
-        ready = poll(&entry, 1, milliseconds);
+        const long long left = deadline - MonotonicMilliseconds();
+        ready = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
     } while (ready < 0 && errno == EINTR);
-    if (ready < 0 || (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        return WaitResult::HungUp;
+    if (ready > 0 && (entry.revents & events) != 0) {
+        return WaitResult::Ready;
     }
-    return ready > 0 && (entry.revents & events) != 0 ? WaitResult::Ready : WaitResult::TimedOut;
+    return ready < 0 || (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0
+               ? WaitResult::HungUp
+               : WaitResult::TimedOut;
 }
 
 ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
@@ -85,6 +92,61 @@ ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
         got = read(fd, buffer, count);
     } while (got < 0 && errno == EINTR);
     return got;
+}
+
+// How a read of one chunk ended: the line went quiet for the read time-out, the device went
+// away, the budget ran out while bytes kept coming, or the buffer filled. Only the first two end
+// the chunk; after the others it goes on in the next read.
+enum class ReadEnd { Quiet, Gone, OutOfTime, Full };
+
+// Takes into `buffer` whatever the driver has queued, up to `room` bytes, and counts it in
+// *count. Returns false when the device is gone: a read of 0 bytes is the end of the line (a
+// hang-up, an unplugged adapter), and so is any error but EAGAIN, which only says that nothing
+// is queued (EIO after a hang-up, ENODEV once the adapter is unplugged).
+bool TakeQueued(int fd, char* buffer, std::size_t room, std::size_t* count) {
+    const ssize_t got = ReadRetrying(fd, buffer, room);
+    if (got > 0) {
+        *count = static_cast<std::size_t>(got);
+        return true;
+    }
+    *count = 0;
+    return got < 0 && errno == EAGAIN;
+}
+
+// Reads one chunk into buffer[0 .. room): whatever is queued is taken in one call, since those
+// bytes all arrived before we looked and the chunk's 50 ms rule cannot tell the difference; a
+// read that emptied the queue gathers for a moment, then reads again or waits for the silence.
+ReadEnd ReadChunk(int fd, char* buffer, std::size_t room, unsigned budgetMilliseconds,
+                  std::size_t* count) {
+    const long long started = MonotonicMilliseconds();
+    // Silence is counted from the last look that found bytes.
+    long long lastData = started;
+    *count = 0;
+    for (;;) {
+        std::size_t got = 0;
+        if (!TakeQueued(fd, buffer + *count, room - *count, &got)) {
+            return ReadEnd::Gone;
+        }
+        if (got == 0) {
+            const WaitResult waited = WaitFor(fd, POLLIN, lastData + PortTimeoutMilliseconds);
+            if (waited != WaitResult::Ready) {
+                return waited == WaitResult::HungUp ? ReadEnd::Gone : ReadEnd::Quiet;
+            }
+            continue;
+        }
+        const bool emptied = got < room - *count;
+        *count += got;
+        lastData = MonotonicMilliseconds();
+        if (*count == room) {
+            return ReadEnd::Full;
+        }
+        if (lastData - started >= static_cast<long long>(budgetMilliseconds)) {
+            return ReadEnd::OutOfTime;
+        }
+        if (emptied) {
+            SleepMilliseconds(ReadGatherMilliseconds);
+        }
+    }
 }
 
 // Why the last open failed: the device's path and a sentence with the fix fit easily.
@@ -176,7 +238,10 @@ SerialHandle OpenPort(const char* name) {
     }
     // A port another program holds fails to open: TIOCEXCL keeps other opens out
     // (except root's), and the lock tells us whether a cooperating program got there first.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd)) {
+    // What reached the port before it was ours (an interrupted program's last answer) is
+    // dropped once the line is set up, before the probe or the first line goes out.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd) ||
+        tcflush(fd, TCIFLUSH) != 0) {
         const int error = errno;
         close(fd);
         ExplainFailure(path, error);
@@ -191,12 +256,12 @@ const char* PortOpenFailureReason() {
     return failureReason;
 }
 
-int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
+std::size_t WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     if (handle == InvalidPortHandle) {
         return 0;
     }
     const int fd = Descriptor(handle);
-    const long long deadline = MonotonicMilliseconds() + PortTimeoutMilliseconds;
+    const long long deadline = MonotonicMilliseconds() + WriteTimeLimitMilliseconds(count);
     std::size_t sent = 0;
     while (sent < count) {
         const ssize_t written = write(fd, bytes + sent, count - sent);
@@ -207,71 +272,28 @@ int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        const long long left = deadline - MonotonicMilliseconds();
-        if (written == 0 || errno != EAGAIN || left <= 0 ||
-            WaitFor(fd, POLLOUT, static_cast<int>(left)) != WaitResult::Ready) {
+        if (written == 0 || errno != EAGAIN ||
+            WaitFor(fd, POLLOUT, deadline) != WaitResult::Ready) {
             break;
         }
     }
-    return 0;
+    return sent;
 }
 
 std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
                      unsigned budgetMilliseconds, bool* lineWentQuiet) {
     std::size_t count = 0;
-    bool outOfTime = false;
-    bool gone = false;
+    ReadEnd end = ReadEnd::Quiet;
     if (handle != InvalidPortHandle) {
-        const int fd = Descriptor(handle);
-        const long long started = MonotonicMilliseconds();
-        // Silence is counted from the last look that found bytes.
-        long long lastData = started;
-        // Whatever is queued is taken in one call: those bytes all arrived before we looked, so
-        // the chunk's 50 ms rule cannot tell the difference. A read that got less than it asked
-        // for emptied the queue, so the next bytes are gathered for a moment, then read or
-        // waited for.
-        bool mayBeQueued = true;
-        while (count + 1 < capacity) {
-            if (!mayBeQueued) {
-                const long long left = lastData + PortTimeoutMilliseconds - MonotonicMilliseconds();
-                const WaitResult waited =
-                    left > 0 ? WaitFor(fd, POLLIN, static_cast<int>(left)) : WaitResult::TimedOut;
-                if (waited != WaitResult::Ready) {
-                    gone = waited == WaitResult::HungUp;
-                    break;
-                }
-            }
-            const std::size_t wanted = capacity - 1 - count;
-            const ssize_t got = ReadRetrying(fd, buffer + count, wanted);
-            // With VMIN and VTIME at 0 an empty queue reads as 0 bytes or EAGAIN. After poll
-            // said readable, the same means the other end is gone; so does any other error
-            // (EIO after a hang-up, ENODEV once the adapter is unplugged).
-            const bool empty = got == 0 || (got < 0 && errno == EAGAIN);
-            if (empty && mayBeQueued) {
-                mayBeQueued = false;
-                continue;
-            }
-            if (got <= 0) {
-                gone = true;
-                break;
-            }
-            count += static_cast<std::size_t>(got);
-            lastData = MonotonicMilliseconds();
-            if (lastData - started >= static_cast<long long>(budgetMilliseconds)) {
-                outOfTime = true;
-                break;
-            }
-            if (static_cast<std::size_t>(got) < wanted) {
-                SleepMilliseconds(ReadGatherMilliseconds);
-            }
-            mayBeQueued = true;
-        }
+        end = capacity > 1
+                  ? ReadChunk(Descriptor(handle), buffer, capacity - 1, budgetMilliseconds, &count)
+                  : ReadEnd::Full;
     }
     if (capacity > 0) {
         buffer[count] = '\0';
     }
-    goneHandle = gone ? handle : InvalidPortHandle;
-    *lineWentQuiet = !outOfTime && count + 1 < capacity;
+    goneHandle = end == ReadEnd::Gone ? handle : InvalidPortHandle;
+    *lineWentQuiet = end == ReadEnd::Quiet || end == ReadEnd::Gone;
     return count;
 }
 

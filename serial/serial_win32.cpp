@@ -23,7 +23,8 @@ SerialHandle goneHandle = InvalidPortHandle;
 
 // After a USB adapter is removed, every call on its handle fails (ERROR_ACCESS_DENIED,
 // ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED and their kin), while a silent line only lets
-// ReadFile's time-out pass; ClearCommError tells the two apart when the read said nothing.
+// ReadFile's time-out pass and a line error only fails the read; ClearCommError tells them
+// apart, and clears the line error.
 bool DeviceStillThere(HANDLE port) {
     DWORD errors = 0;
     return ClearCommError(port, &errors, nullptr) != FALSE;
@@ -60,19 +61,21 @@ void ExplainFailure(const char* name, PortOpenStep step, DWORD error) {
     std::snprintf(failureReason, sizeof failureReason, "%s: %s\n", ShownName(name), reason);
 }
 
-// The time-outs and the four line fields; false, with the step that failed, when the device
-// is no serial port or refuses the settings. Such a port would take bytes and never answer.
+// The time-outs and the line: raw 9600 8N1, no flow control of any kind; false, with the step
+// that failed, when the device is no serial port or refuses the settings. Such a port would
+// take bytes and never answer.
 bool ConfigureLine(HANDLE port, PortOpenStep* failedStep) {
-    // A constant-only total time-out with no interval limit: a one-byte ReadFile returns with
-    // the byte or, after 50 ms of silence, with none; a WriteFile gives up after 50 ms.
+    // A total time-out with no interval limit: a one-byte ReadFile returns with the byte or,
+    // after 50 ms of silence, with none; a WriteFile may take its bytes' time on the wire and
+    // 50 ms more.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = PortTimeoutMilliseconds;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutMultiplier = PortWriteMillisecondsPerByte;
     timeouts.WriteTotalTimeoutConstant = PortTimeoutMilliseconds;
-    // Only the four line fields are ours; flow control and the rest stay as the driver has
-    // them, so the block is read first. GetCommState wants DCBlength filled in.
+    // GetCommState wants DCBlength filled in; its answer also tells a serial port from other
+    // devices.
     DCB control{};
     control.DCBlength = sizeof(DCB);
     *failedStep = PortOpenStep::SettingUp;
@@ -83,8 +86,32 @@ bool ConfigureLine(HANDLE port, PortOpenStep* failedStep) {
     control.ByteSize = 8;
     control.Parity = NOPARITY;
     control.StopBits = ONESTOPBIT;
+    // "DCB structure", Win32 documentation. Windows keeps a port's block from one open to the
+    // next, so whatever the last program set would stay: CTS, DSR or RTS handshaking (writes
+    // stall), XON/XOFF (the driver swallows those bytes both ways), NUL stripping, an error
+    // character, parity checking, and abort-on-error (one framing error and every read fails
+    // until ClearCommError). DTR and RTS stay on, as a plain open leaves them.
+    control.fBinary = TRUE;
+    control.fParity = FALSE;
+    control.fOutxCtsFlow = FALSE;
+    control.fOutxDsrFlow = FALSE;
+    control.fDtrControl = DTR_CONTROL_ENABLE;
+    control.fDsrSensitivity = FALSE;
+    control.fTXContinueOnXoff = TRUE;
+    control.fOutX = FALSE;
+    control.fInX = FALSE;
+    control.fErrorChar = FALSE;
+    control.fNull = FALSE;
+    control.fRtsControl = RTS_CONTROL_ENABLE;
+    control.fAbortOnError = FALSE;
     *failedStep = PortOpenStep::ApplyingLineSettings;
-    return SetCommState(port, &control) != 0;
+    if (!SetCommState(port, &control)) {
+        return false;
+    }
+    // What reached the port before it was ours (an interrupted program's last answer) would be
+    // taken for the answer to the first line.
+    *failedStep = PortOpenStep::SettingUp;
+    return PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
 }
 
 // "CreateFileA", Win32 documentation: a name that no device answers to fails with one of these.
@@ -192,11 +219,15 @@ const char* PortOpenFailureReason() {
     return failureReason;
 }
 
-int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
+std::size_t WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
+    if (handle == InvalidPortHandle || count == 0) {
+        return 0;
+    }
     // Nothing sent is longer than an upload line of 1,023 bytes, so the count fits a DWORD.
+    // A write that timed out has still sent what `written` says.
     DWORD written = 0;
     WriteFile(Win32Handle(handle), bytes, static_cast<DWORD>(count), &written, nullptr);
-    return 0;
+    return written;
 }
 
 std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
@@ -212,7 +243,9 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
         DWORD got = 0;
         const BOOL read = ReadFile(Win32Handle(handle), buffer + count, 1, &got, nullptr);
         if (!read || got != 1) {
-            gone = !read || !DeviceStillThere(Win32Handle(handle));
+            // A failed read may be only a line error (a framing error or an overrun, noise on
+            // the line), which ClearCommError clears; the device is gone when it fails too.
+            gone = !DeviceStillThere(Win32Handle(handle));
             break;
         }
         ++count;

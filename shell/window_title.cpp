@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/upload.h"
+#include "core/upload_report.h"
 #include "shell/window_layout.h"
 
 namespace {

@@ -3,6 +3,8 @@
 // against the models of tests/model_comparison.h, unreadable program files, the pane's limit.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "tests/model_comparison.h"
 
 namespace {
@@ -18,7 +20,9 @@ TEST(InputLineCommandsTest, OnlyExactCommandsAreLocalAndOtherLinesGoOutAsTyped) 
     };
     std::vector<Case> cases = {
         {"clear", true, "", ""},
-        {"rp!", true, "", shown + "no program to upload found!!!\n"},
+        {"rp!", true, "",
+         shown + "no program to upload found!!!\n"
+                 "no program file was named on the command line\n"},
         // "open" is a prefix: what follows is the argument, here read as 0, detection.
         {"opened", true, "id\n", shown + "failed to connect to ported\n"},
         {"open\t3", true, "", shown + "connected to port\t3\n"},
@@ -131,9 +135,13 @@ TEST(PortConnectionTest, AVanishedDeviceIsSaidOnceLookedForEachSecondAndOpenedAg
     ProgramFile("A\nB\n");
     FakeDevice& device = Connect();
     Type("rp!");
+    device.chunks = {"+"};
+    PollTick();
     device.gone = true;
     PollTick();
-    const std::string lost = "port 3 lost: the device went away; the upload stopped at line 1\n";
+    // On a line of its own, not after the answers.
+    const std::string lost =
+        "+\r\nport 3 lost: the device went away; the upload stopped at line 2\n";
     EXPECT_EQ(FakePane.output, lost);
     EXPECT_EQ(TerminalSession.LastUploadEnd, UploadEnd::DeviceGone);
     EXPECT_EQ(TerminalSession.UploadFile, nullptr);
@@ -188,15 +196,19 @@ TEST(UploadTest, AProgramPathThatCannotBeReadOrKeptIsReported) {
         return folder + steps + real.substr(folder.size());
     };
     const std::string noProgram = "no program to upload found!!!\n";
+    // Not "nul.txt": Windows takes that name for its NUL device, whatever the extension.
+    const std::string textWithNul = folder + "zero-byte.txt";
+    std::ofstream(textWithNul, std::ios::binary) << std::string("A\r\nB\0C\nD\n", 9);
     const struct {
         std::string path;
         bool kept;
-        std::string pane;
+        std::string reason; // after noProgram; none when the upload starts
     } cases[] = {
-        {"", true, noProgram},
-        {folder + "missing.txt", true, noProgram},
-        {folder, true, noProgram}, // a folder is no program
-        {padded(UploadPathCapacity), false, noProgram},
+        {"", true, "no program file was named on the command line"},
+        {folder + "missing.txt", true, folder + "missing.txt: no such file"},
+        {folder, true, folder + ": a folder, not a file"},
+        {textWithNul, true, textWithNul + ": line 2 holds a NUL byte (not a text file)"},
+        {padded(UploadPathCapacity), false, "the program file's path is longer than 511 bytes"},
         {padded(UploadPathCapacity - 1), true, ""}, // the longest that fits is kept whole
     };
     for (const auto& c : cases) {
@@ -204,9 +216,9 @@ TEST(UploadTest, AProgramPathThatCannotBeReadOrKeptIsReported) {
         FakeDevice& device = Connect();
         EXPECT_EQ(SetUploadPath(c.path.c_str()), c.kept) << c.path;
         EXPECT_TRUE(Type("rp!"));
-        EXPECT_EQ(FakePane.output, c.pane) << c.path;
-        EXPECT_EQ(device.received, c.pane.empty() ? "A\n" : "") << c.path;
-        EXPECT_EQ(TerminalSession.UploadLineTotal, c.pane.empty() ? 1 : -1) << c.path;
+        EXPECT_EQ(FakePane.output, c.reason.empty() ? "" : noProgram + c.reason + "\n") << c.path;
+        EXPECT_EQ(device.received, c.reason.empty() ? "A\n" : "") << c.path;
+        EXPECT_EQ(TerminalSession.UploadLineTotal, c.reason.empty() ? 1 : -1) << c.path;
     }
 }
 

@@ -2,6 +2,7 @@
 // a user and the device see, and the faults a terminal left running meets.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <chrono>
 #include <ctime>
@@ -32,6 +33,18 @@ std::string Sent(const std::string& pieces) {
                                 : std::string(1, piece) + "\n";
     }
     return bytes;
+}
+
+// Waits until `process` is blocked in a read (the only blocking read of varnoth-upload is of
+// its program file), as /proc tells it.
+void WaitUntilReading(pid_t process) {
+    const std::string reading = std::to_string(SYS_read) + " ";
+    for (int wait = 0; wait < 500; ++wait) {
+        if (ReadWholeFile("/proc/" + std::to_string(process) + "/syscall").rfind(reading, 0) == 0) {
+            return;
+        }
+        usleep(10000);
+    }
 }
 
 bool PaneHas(const char* text) {
@@ -77,12 +90,14 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
     const struct {
         const char* device;    // the simulated device's options; it is linked as port 1
         const char* arguments; // varnoth-upload's; P stands for the program file, F for a pipe
-                               // that a writer fills with it
+                               // that a writer fills with it, T for a terminal that brings the
+                               // first two lines and then fails (hangs up)
         int exitStatus;
         const char* received; // as Sent names the pieces
         const char* out;
-        const char* err; // a part of standard error; "" when it is to be empty
-        int signal = 0;  // sent once the first line is out
+        const char* err;                // a part of standard error; "" when it is to be empty
+        int signal = 0;                 // sent once the first line is out
+        std::string text = ProgramText; // of P and F
     } runs[] = {
         {"", "--port 1 P", 0, WholeProgram, "++++++++++++\n", "went out to its end: 12 lines"},
         {"", "--quiet P", 0, "i0123456789ab", "++++++++++++\n", ""},
@@ -95,8 +110,7 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         {"--answer garbage", "--port 1 P", 3, "00000", "?????\n",
          "gave up at line 1 of 12: the device answered it wrongly"},
         {"", "--port 2 P", 4, "", "", "failed to connect to port 2"},
-        {"", "--port 1 /nonexistent/p.txt", 5, "", "",
-         "cannot read the program file /nonexistent/p.txt"},
+        {"", "--port 1 /nonexistent/p.txt", 5, "", "", "/nonexistent/p.txt: no such file\n"},
         {"", "--port 256 P", 2, "", "", "Usage:"},
         {"", "--port 1", 2, "", "", "Usage:"},
         // A silent device would have made it give up (3) had the signal not stopped it.
@@ -105,10 +119,20 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         {"--answer none", "--port 1 P", 130, "0", "",
          "interrupted at line 1 of 12; the port is closed", SIGTERM},
         // A port the user may not open is told, with its fix, on a real device (tests/vm).
+        // No program text: nothing is sent from a file, nothing from the NUL's line of a pipe.
+        {"", "--port 1 P", 5, "", "", "program.txt: line 3 holds a NUL byte (not a text file)\n", 0,
+         std::string("0\n1\n2\0x\n3\n", 10)},
+        {"", "--port 1 F", 5, "01", "++\n",
+         "program.fifo: line 3 holds a NUL byte (not a text file)\n", 0,
+         std::string("0\n1\n2\0x\n3\n", 10)},
+        {"", "--port 1 P", 5, "", "", "program.txt is empty: there is nothing to upload\n", 0, ""},
+        {"", "--port 1 F", 5, "", "", "program.fifo is empty: there is nothing to upload\n", 0, ""},
+        {"", "--port 1 T", 5, "01", "++\n", "could not read the program file after line 2: "},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(testing::Message()
                      << run.device << " | " << run.arguments << " | signal " << run.signal);
+        std::ofstream(program_, std::ios::binary) << run.text;
         std::istringstream options(run.device), arguments(run.arguments);
         SimulatedDevice device(ports_.Entry(1), record_,
                                {std::istream_iterator<std::string>(options), {}});
@@ -116,19 +140,39 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         std::vector<std::string> words = {VARNOTH_UPLOAD_PATH};
         const std::string pipe = ports_.Path() + "/program.fifo";
         pid_t writer = 0;
+        PseudoTerminal terminal;
+        int heldOpen = -1;
         for (std::string word; arguments >> word;) {
             if (word == "F" && mkfifo(pipe.c_str(), 0600) == 0) {
                 writer =
                     Spawn({"/bin/sh", "-c", "cat \"$0\" > \"$1\"", program_, pipe}, "/dev/null");
             }
-            words.push_back(word == "P" ? program_ : word == "F" ? pipe : word);
+            // Held open here, the terminal keeps the lines until the program reads them.
+            const int held =
+                word == "T" ? open(terminal.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC)
+                            : -1;
+            if (held >= 0) {
+                terminal.Send("0\n1\n");
+                heldOpen = held;
+            }
+            words.push_back(word == "P"   ? program_
+                            : word == "F" ? pipe
+                            : word == "T" ? terminal.SlavePath()
+                                          : word);
         }
         const pid_t upload = Spawn(words, record_ + ".out", record_ + ".err");
-        if (run.signal != 0 && Record(2) == Sent("0")) {
+        if (run.signal != 0 && Record(2).compare(0, 2, Sent("0")) == 0) {
             kill(upload, run.signal);
+        }
+        // The terminal hangs up while the program waits in a read of it for the third line:
+        // that read fails, where one after the hang-up would find the end of the file.
+        if (heldOpen >= 0 && Record(4) == Sent("01")) {
+            WaitUntilReading(upload);
+            terminal.HangUp();
         }
         int status = 0;
         waitpid(upload, &status, 0);
+        close(heldOpen);
         if (writer != 0) {
             kill(writer, SIGKILL); // in case the pipe was never read to its end
             waitpid(writer, nullptr, 0);
@@ -144,6 +188,56 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         EXPECT_TRUE(run.err[0] == '\0' ? errors.empty() : errors.find(run.err) != std::string::npos)
             << errors;
     }
+}
+
+// Bytes the device has queued for the port (it holds its side open), as the kernel counts them.
+int Queued(const std::string& port) {
+    const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int queued = 0;
+    ioctl(fd, FIONREAD, &queued);
+    close(fd);
+    return queued;
+}
+
+// An upload interrupted before the device answered its line leaves the answer in the line: the
+// next upload must not take it for the answer to its own first line. A second Ctrl+C, which
+// ends the program at once, still leaves the port free for the next program.
+TEST_F(EndToEndTest, AnInterruptedUploadLeavesNoAnswerBehindAndThePortFree) {
+    const auto upload = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), VARNOTH_UPLOAD_PATH);
+        options.push_back(program_);
+        return Spawn(options, record_ + ".out", record_ + ".err");
+    };
+    const auto status = [](pid_t process) {
+        int how = 0;
+        waitpid(process, &how, 0);
+        return WIFEXITED(how) ? WEXITSTATUS(how) : 128 + WTERMSIG(how);
+    };
+    {
+        SimulatedDevice device(ports_.Entry(1), record_, {"--answer", "seq:*+*", "--delay", "400"});
+        ASSERT_TRUE(device.Ready());
+        const pid_t first = upload({"--port", "1"});
+        EXPECT_EQ(Record(2), Sent("0"));
+        kill(first, SIGINT);
+        EXPECT_EQ(status(first), 130);
+        for (int wait = 0; wait < 500 && Queued(ports_.Entry(1)) == 0; ++wait) {
+            usleep(10000);
+        }
+        ASSERT_EQ(Queued(ports_.Entry(1)), 1) << "the answer to the interrupted line waits";
+        EXPECT_EQ(status(upload({"--port", "1"})), 1);
+        EXPECT_NE(ReadWholeFile(record_ + ".err").find("with '*' at line 2 of 12"),
+                  std::string::npos)
+            << ReadWholeFile(record_ + ".err");
+    }
+    SimulatedDevice mute(ports_.Entry(1), record_, {"--id", "none"});
+    ASSERT_TRUE(mute.Ready());
+    const pid_t detecting = upload({});
+    EXPECT_EQ(Record(3), "id\n");
+    kill(detecting, SIGINT);
+    usleep(50000);
+    kill(detecting, SIGINT);
+    EXPECT_EQ(status(detecting), 128 + SIGINT);
+    EXPECT_FALSE(ExclusiveFlagSet(ports_.Entry(1))) << "the port was left held";
 }
 
 TEST_F(EndToEndTest, DetectionFindsTheDeviceAndOneThatVanishesIsSaidAtOnceAndPickedUpAgain) {
@@ -197,7 +291,8 @@ TEST_F(EndToEndTest, ADeviceThatNeverPausesShowsAsItSendsTypedLinesGoOutAndThePa
     SimulatedDevice device(ports_.Entry(1), record_, {"--stream", "0"});
     ASSERT_TRUE(device.Ready());
     Type("open 1");
-    EXPECT_TRUE(TickUntil([] { return PaneHas("stream 000002"); }, 30)) << "it shows as it comes";
+    // What it streamed before the port was opened is dropped with the rest of the queue.
+    EXPECT_TRUE(TickUntil([] { return PaneHas("stream "); }, 30)) << "it shows as it comes";
     Type("hello");
     while (std::chrono::steady_clock::now() < end) {
         PollTick();

@@ -44,12 +44,14 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         }
         return text;
     };
-    // Mostly short lines, now and then one far past a piece's length.
+    // Mostly short lines, now and then one far past a piece's length; in some runs a NUL
+    // byte or two, which makes it no program text unless it comes after 0x1A.
     std::string file;
+    const std::string fileBytes = pick(0, 7) == 0 ? "ab\n\n\r\r\0\x1a+-*"s : "ab\n\n\r\r\x1a+-*"s;
     for (std::size_t run = pick(0, 12); run > 0; --run) {
         const bool longRun = pick(0, 9) == 0;
         for (std::size_t i = pick(0, longRun ? 3000 : 12); i > 0; --i) {
-            file += pick(0, longRun ? 200 : 3) == 0 ? random("ab\n\n\r\r\0\x1a+-*"s, 1) : "x";
+            file += pick(0, longRun ? 200 : 3) == 0 ? random(fileBytes, 1) : "x";
         }
         file += pick(0, 2) == 0 ? "" : pick(0, 3) == 0 ? "\r\n" : "\n";
     }
@@ -60,7 +62,20 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
     device.identityReply = pick(0, 1) == 0 ? "TELK7" : "";
     bool port = pick(0, 9) != 0;
     TerminalSession.PortHandle = port ? OpenPort("\\\\.\\COM1") : InvalidPortHandle;
+    TerminalSession.PortNumber = 1;
+    // How many bytes of a write the device takes, for a while: its line may stall.
+    std::size_t bytesPerWrite = std::string::npos;
     std::string pane;
+    // The terminal's reports go on a line of their own.
+    auto report = [&](const std::string& text) {
+        pane += !pane.empty() && pane.back() != '\n' ? "\r\n" + text : text;
+    };
+    auto reportUploads = [&] {
+        for (const std::string& text : upload.TakeReports()) {
+            report(text);
+        }
+    };
+    const std::string noProgram = "no program to upload found!!!\n";
     std::vector<std::string> written; // to the device
     int writtenNowhere = 0;
     std::size_t uploadSends = 0;
@@ -94,37 +109,57 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         const bool ending = event >= 300 || choices.Done();
         silence += ending ? 1 : 0;
         const std::size_t kind = ending ? 8 : pick(0, 39);
+        upload.SetBytesPerWrite(port ? bytesPerWrite : std::string::npos);
+        device.bytesPerWrite = bytesPerWrite;
         if (kind < 5) {
             // Restarts are many: one that kept the file it replaces open would run out of files.
             Type("rp!");
-            upload.Start();
+            if (!upload.Start()) {
+                pane += noProgram + path + ": line " + std::to_string(upload.NulLine()) +
+                        " holds a NUL byte (not a text file)\n";
+            }
         } else if (kind == 5) {
             // A restart that finds no file: a running upload goes on, its retries reset.
             SetUploadPath("");
             Type("rp!");
             SetUploadPath(path.c_str());
             upload.FailedStart();
-            pane += "no program to upload found!!!\n";
+            pane += noProgram + "no program file was named on the command line\n";
         } else if (kind == 6) {
-            // Up to its first NUL, 255 characters at most, LF unless Left Ctrl is held.
+            // Up to its first NUL, 255 characters at most, LF unless Left Ctrl is held; a line
+            // that goes out short keeps its LF back, and is said.
             const std::string line =
                 (pick(0, 3) == 0 ? "clear" : "") + random("ab +-\0"s, pick(0, 300));
             const std::string text =
                 line.substr(0, std::min(line.find('\0'), InputLineCapacity - 1));
             const bool leftCtrl = pick(0, 1) == 0;
             Type(line, leftCtrl);
-            pane = text == "clear" ? "" : pane;
-            write(text == "clear" ? "" : text);
-            write(text == "clear" || leftCtrl ? "" : "\n");
+            if (text == "clear") {
+                pane.clear();
+            } else {
+                const std::size_t sent = std::min(text.size(), port ? bytesPerWrite : text.npos);
+                const bool lineFeed = !leftCtrl && sent == text.size();
+                write(text.substr(0, sent));
+                write(lineFeed ? "\n" : "");
+                const std::size_t whole = text.size() + (leftCtrl ? 0 : 1);
+                if (sent + (lineFeed ? 1 : 0) < whole) {
+                    report("port 1: the typed line went out short, " + std::to_string(sent) +
+                           " of " + std::to_string(whole) + " bytes\n");
+                }
+            }
         } else if (kind == 7) {
             // "open" (its rules are core_test's) to port 1, to none, or detection.
             const std::size_t shown = FakePane.output.size();
             device.bytesPerRead = 0; // the probe reads for as long as it takes
+            device.bytesPerWrite = std::string::npos;
             Type("open" + (pick(0, 1) == 0 ? " 1"s : random(" +-0123456789x"s, pick(0, 24))));
             port = TerminalSession.PortHandle != InvalidPortHandle;
             pane += FakePane.output.substr(shown);
             written.resize(device.writes.size(), "id\n");
         } else if (kind < 14 || !port || pane.size() > 500000) {
+            if (pick(0, 19) == 0) {
+                bytesPerWrite = pick(0, 2) == 0 ? std::string::npos : pick(1, 40);
+            }
             Tick();
             upload.IdleTick();
         } else {
@@ -136,33 +171,40 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
                                      size < 9900   ? pick(1, 30)
                                      : size < 9998 ? pick(100, 5000)
                                                    : pick(60000, 140000));
-            std::size_t shown = pane.size(), read = 0;
-            // A chunk ends at a silence or after ReceiveCapacity - 1 bytes; then, outside an
-            // upload, a line break.
-            for (std::size_t at = 0; at < bytes.size(); at += ReceiveCapacity - 1) {
-                const std::string chunk = bytes.substr(at, ReceiveCapacity - 1);
-                upload.Receive(chunk);
-                pane += Shown(chunk) + (upload.Active() ? "" : "\r\n");
-            }
+            // Each tick feeds the upload what it read, then shows it; the upload's reports come
+            // first. A chunk ends at a silence or after ReceiveCapacity - 1 bytes; then, outside
+            // an upload, a line break.
             device.chunks.push_back(bytes);
+            std::size_t read = 0;
             for (int reads = 0; !device.chunks.empty() && reads < 100000; ++reads) {
                 // A read cut short at the very end leaves the silence to the next tick: idle.
                 if (device.chunks.front().empty()) {
                     upload.IdleTick();
+                    reportUploads();
                 }
                 device.bytesPerRead = pick(0, 3) == 0 ? 0 : pick(1, pick(0, 1) == 0 ? 4 : 4000);
                 Tick();
+                const std::size_t taken =
+                    bytes.size() - (device.chunks.empty() ? 0 : device.chunks.front().size());
+                const std::string piece = bytes.substr(read, taken - read);
+                upload.Receive(piece);
+                reportUploads();
+                pane += Shown(piece);
+                read = taken;
+                // A full chunk ends at once; the last ends when the silence after it is seen.
+                const bool full = read % (ReceiveCapacity - 1) == 0;
+                if ((full ? !piece.empty() : device.chunks.empty()) && !upload.Active()) {
+                    pane += "\r\n";
+                }
                 // What a chunk that spans ticks has brought so far shows at once.
-                if (!device.chunks.empty() && bytes.size() < ReceiveCapacity) {
-                    const std::size_t taken = bytes.size() - device.chunks.front().size();
-                    shown += Shown(bytes.substr(read, taken - read)).size();
-                    read = taken;
+                if (!device.chunks.empty()) {
                     cutReads += 1;
                     disagreement +=
-                        FakePane.output.size() != shown ? "the pane as bytes come " : "";
+                        FakePane.output.size() != pane.size() ? "the pane as bytes come " : "";
                 }
             }
         }
+        reportUploads();
         for (; uploadSends < upload.Sends().size(); ++uploadSends) {
             write(upload.Sends()[uploadSends]);
         }

@@ -2,8 +2,12 @@
 // dev/ and sys/ trees.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <numeric>
+#include <pthread.h>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -91,24 +95,117 @@ TEST_F(SerialPosixTest, AReadEndsWhenItsTimeIsUpAndTheStreamGoesOnInTheNext) {
     EXPECT_EQ(received, stream) << "nothing lost or reordered across reads";
 }
 
-TEST_F(SerialPosixTest, ADeviceThatStopsReadingOrHangsUpNeverHoldsTheLink) {
-    // The device never reads: the pty's buffers fill, and the rest must be given up.
-    const std::string megabyte(1 << 20, 'w');
-    Clock::time_point start = Clock::now();
-    WritePort(port_, megabyte.data(), megabyte.size());
-    WritePort(port_, megabyte.data(), megabyte.size());
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
-    EXPECT_LT(pty_.Receive(megabyte.size()).size(), megabyte.size());
+// A write gets its bytes' time on the wire and 50 ms more: a device that is slow to take them
+// (here, one that starts reading only after 200 ms) gets a whole line, where a flat 50 ms
+// would cut it. One that stops reading gets what fits, and the write says how much that was.
+TEST_F(SerialPosixTest, AWriteTakesItsTimeOnTheWireAndSaysHowMuchWentOut) {
+    const std::string line(1023, 'w');
+    // Until the line holds no more, also once the kernel has moved what it had to the other end.
+    const auto fill = [this] {
+        char filler[4096] = {};
+        for (int round = 0; round < 3; ++round) {
+            while (write(static_cast<int>(port_), filler, sizeof filler) > 0) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    };
+    fill();
+    std::atomic<bool> draining{true};
+    std::thread device([this, &draining] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        char taken[4096];
+        pollfd entry{pty_.Master(), POLLIN, 0};
+        while (draining && poll(&entry, 1, 10) >= 0 &&
+               (read(pty_.Master(), taken, sizeof taken) >= 0 || errno == EAGAIN)) {
+        }
+    });
+    EXPECT_EQ(WritePort(port_, line.data(), line.size()), line.size());
+    draining = false;
+    device.join();
+    fill();
+    const Clock::time_point start = Clock::now();
+    EXPECT_LT(WritePort(port_, line.data(), line.size()), line.size());
+    EXPECT_EQ(WritePort(port_, "not sent", 0), 0u);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20)) << "the stalled line gave up";
+}
+
+TEST_F(SerialPosixTest, ADeviceThatHangsUpNeverHoldsTheLink) {
     pty_.Send("last words");
     pty_.HangUp();
     Read(); // what arrived before the hang-up may or may not still be readable
+    EXPECT_TRUE(PortDeviceGone(port_));
     // Reads and writes that waited for their time-out would take 100 s; the bound is generous.
-    start = Clock::now();
+    const Clock::time_point start = Clock::now();
     for (int i = 0; i < 1000; ++i) {
         EXPECT_EQ(Read(), "");
-        WritePort(port_, "x", 1);
+        EXPECT_EQ(WritePort(port_, "x", 1), 0u);
     }
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(25));
+}
+
+// The device side stays open, as the simulated device keeps it: what it sent before the open
+// waits in the line, and must not be taken for an answer to what the terminal sends next.
+TEST_F(SerialPosixTest, WhatArrivedBeforeTheOpenIsDropped) {
+    ClosePort(port_);
+    const int deviceSide = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    pty_.Send("+stale");
+    int queued = 0;
+    for (int wait = 0; wait < 500 && queued < 6; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ioctl(deviceSide, FIONREAD, &queued);
+    }
+    port_ = OpenPort(pty_.SlavePath().c_str());
+    close(deviceSide);
+    EXPECT_EQ(queued, 6);
+    EXPECT_EQ(Read(), "");
+    pty_.Send("fresh");
+    EXPECT_EQ(Read(), "fresh");
+}
+
+// Another reader of the same line can take the bytes between the link's wait and its read: an
+// empty read then, or a signal during the wait, is no lost device and no longer wait.
+TEST_F(SerialPosixTest, ARaceForTheBytesOrASignalIsNoLostDeviceAndNoLongerWait) {
+    ClosePort(port_);
+    const int rival = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    port_ = OpenPort(pty_.SlavePath().c_str());
+    std::atomic<bool> racing{true};
+    std::thread thief([rival, &racing] {
+        pollfd entry{rival, POLLIN, 0};
+        char byte;
+        while (racing) {
+            if (poll(&entry, 1, 10) > 0 && read(rival, &byte, 1) < 0 && errno != EAGAIN) {
+                break;
+            }
+        }
+    });
+    for (int i = 0; i < 300 && !PortDeviceGone(port_); ++i) {
+        pty_.Send("x");
+        Read(2);
+    }
+    racing = false;
+    thief.join();
+    close(rival);
+    EXPECT_FALSE(PortDeviceGone(port_)) << "the rival's read taken for a lost device";
+
+    // Signals every 5 ms would restart a 50 ms wait for ever, were it not counted down.
+    struct sigaction wake {};
+    wake.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &wake, nullptr);
+    const pthread_t reader = pthread_self();
+    std::atomic<bool> reading{true};
+    std::thread signaller([reader, &reading] {
+        for (int i = 0; i < 2000 && reading; ++i) {
+            pthread_kill(reader, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Read(), "");
+    const bool endedWhileSignalled = reading.exchange(false);
+    signaller.join();
+    EXPECT_TRUE(endedWhileSignalled) << "the read lasted as long as the signals came";
+    EXPECT_FALSE(PortDeviceGone(port_));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(SerialPosixTest, AFailedOpenSaysWhyAndAHeldPortOpensOnceClosed) {

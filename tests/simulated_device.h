@@ -23,7 +23,8 @@
 class PseudoTerminal {
   public:
     PseudoTerminal() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        // Not inherited by the programs the tests start: a hang-up must be one.
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
             slavePath_ = ptsname(master_);
         }

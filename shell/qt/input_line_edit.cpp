@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/input_line_commands.h"
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/terminal_session.h"
 #include "shell/qt/left_control_key.h"
 
@@ -63,7 +63,7 @@ void InputLineEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);
 }
 
-// The input line's part of the pane operations (core/pane.h).
+// The input line's part of the pane operations (core/pane_primitives.h).
 
 void ReadInputLine(char* buffer, std::size_t capacity) {
     if (InputLine() == nullptr) {

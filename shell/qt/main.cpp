@@ -1,8 +1,11 @@
 // The Linux program: the terminal in a Qt window.
 #include <QApplication>
 #include <QIcon>
+#include <QSocketNotifier>
 
+#include "core/port_connection.h"
 #include "core/terminal_session.h"
+#include "shell/exit_signals_posix.h"
 #include "shell/qt/command_line.h"
 #include "shell/qt/program_options.h"
 #include "shell/qt/terminal_window.h"
@@ -25,8 +28,16 @@ int main(int argc, char** argv) {
     // name, X11 desktops take the icon from the window.
     QGuiApplication::setDesktopFileName("varnoth-terminal");
     QApplication::setWindowIcon(QIcon::fromTheme("varnoth-terminal"));
+    // SIGTERM, SIGINT and SIGHUP (the terminal it was started from closed) end the program as
+    // closing the window does, so that the port is closed either way.
+    CatchExitSignals();
+    QSocketNotifier exitSignal(ExitSignalDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&exitSignal, &QSocketNotifier::activated, &application,
+                     &QCoreApplication::quit);
     TerminalWindow window;
     window.show();
     // Closing the window, the last one, ends the loop with 0.
-    return application.exec();
+    const int status = application.exec();
+    ClosePortIfOpen();
+    return status;
 }

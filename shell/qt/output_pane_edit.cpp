@@ -15,7 +15,7 @@
 #include <array>
 #include <cstring>
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/terminal_session.h"
 
 namespace {
@@ -305,7 +305,7 @@ void OutputPaneEdit::ShowFrom(int blockNumber, int lineInBlock) {
                                   std::min(lineInBlock, std::max(0, block.lineCount() - 1)));
 }
 
-// The pane primitives the core builds its pane operations on (core/pane.h).
+// The pane primitives the core builds its pane operations on (core/pane_primitives.h).
 
 std::size_t PaneLength() {
     return Pane() != nullptr ? Pane()->Length() : 0;
@@ -321,7 +321,7 @@ void PaneErase(std::size_t count) {
     }
 }
 
-void PaneInsertAtEnd(const char* text) {
+void PaneInsertAtEnd(const char* text, PaneText /*from*/) {
     if (Pane() != nullptr) {
         Pane()->InsertAtEnd(text);
     }

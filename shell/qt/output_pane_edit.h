@@ -43,7 +43,7 @@ class OutputPaneEdit : public QPlainTextEdit {
     // Characters typed into the pane go to `typingTarget`.
     OutputPaneEdit(QWidget* typingTarget, QWidget* parent);
 
-    // The pane primitives of core/pane.h, in bytes.
+    // The pane primitives of core/pane_primitives.h, in bytes.
     std::size_t Length() const { return bytes_.size(); }
     std::size_t Copy(std::size_t start, char* buffer, std::size_t count) const;
     void EraseFront(std::size_t count);

@@ -1,10 +1,10 @@
-// The pane primitives of core/pane.h over the console, and the lines the program itself
+// The pane primitives of core/pane_primitives.h over the console, and the lines the program itself
 // writes there.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/terminal_session.h"
 #include "shell/upload/upload_console.h"
 
@@ -16,7 +16,6 @@ constexpr std::size_t CoreMessageCapacity = 512;
 constexpr std::size_t SayCapacity = 1024;
 constexpr const char* MessagePrefix = "varnoth-upload: ";
 
-bool DeviceTextRoute = false;
 char CoreMessage[CoreMessageCapacity];
 std::size_t CoreMessageLength = 0;
 // Characters of the progress line now on the terminal; 0 when none is shown.
@@ -56,9 +55,11 @@ void MakeRoomForDeviceText() {
 }
 
 // The core widened every LF the device sent to CR LF for the window's edit control
-// (ConvertForDisplay), in one piece of text. Dropping each CR that comes right before an LF
-// undoes exactly that: a CR the device sent itself is followed by the added CR, not by the
-// LF, and stays. Standard output so carries the device's own bytes.
+// (ConvertForDisplay), in one piece of text, and ends each chunk with a CR LF of its own.
+// Dropping each CR that comes right before an LF undoes exactly that: a CR the device sent
+// itself is followed by the added CR, not by the LF, and stays. Standard output so carries the
+// device's own bytes, and a line feed where each chunk outside an upload ended (the answers of
+// an upload end in one), as the window starts a new line there.
 void WriteDeviceText(const char* text) {
     for (const char* at = text; *at != '\0'; ++at) {
         if (at[0] != '\r' || at[1] != '\n') {
@@ -96,19 +97,13 @@ std::size_t PaneCopy(std::size_t /*start*/, char* /*buffer*/, std::size_t /*coun
 
 void PaneErase(std::size_t /*count*/) {}
 
-void PaneInsertAtEnd(const char* text) {
-    // With no port open nothing can come from the device: what a tick appends then is the
-    // core's report that the device went away.
-    if (!DeviceTextRoute || TerminalSession.PortHandle == InvalidPortHandle) {
+void PaneInsertAtEnd(const char* text, PaneText from) {
+    if (from == PaneText::Terminal) {
         CollectCoreMessage(text);
         return;
     }
     MakeRoomForDeviceText();
     WriteDeviceText(text);
-}
-
-void RoutePaneToStandardOutput(bool deviceText) {
-    DeviceTextRoute = deviceText;
 }
 
 const char* TakeCoreMessage() {

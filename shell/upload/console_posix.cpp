@@ -1,64 +1,30 @@
-// The upload program's console on POSIX: the interrupt signals raise a flag and write to a
-// pipe, and the wait between ticks is a poll on that pipe, so a signal that comes just before
-// the wait starts still ends it (a flag alone would be seen only when the wait ran out).
-#include <cerrno>
+// The upload program's console on POSIX: the interrupt signals are those that end every
+// program of ours (shell/exit_signals_posix.h), and the wait between ticks is a poll on their
+// descriptor, so a signal that comes just before the wait starts still ends it.
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include "shell/exit_signals_posix.h"
 #include "shell/upload/upload_console.h"
 
-namespace {
-
-volatile std::sig_atomic_t InterruptFlag = 0;
-int WakeUpPipe[2] = {-1, -1};
-
-void OnInterrupt(int) {
-    const int savedErrno = errno;
-    InterruptFlag = 1;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = write(WakeUpPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-void MakeNonBlocking(int fd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-}
-
-} // namespace
-
 void CatchInterrupts() {
-    if (pipe(WakeUpPipe) == 0) {
-        // Non-blocking: a handler must never wait on a full pipe.
-        MakeNonBlocking(WakeUpPipe[0]);
-        MakeNonBlocking(WakeUpPipe[1]);
-    }
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    // The handler runs once; the next signal has its default action again.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The terminal went away: as good as closing the console.
-    sigaction(SIGHUP, &action, nullptr);
+    CatchExitSignals();
     // A reader of standard output that goes away must not cut an upload short.
     std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool InterruptRequested() {
-    return InterruptFlag != 0;
+    return ExitSignalCaught();
 }
 
 void WaitUnlessInterrupted(unsigned milliseconds) {
-    if (InterruptFlag != 0) {
+    if (ExitSignalCaught()) {
         return;
     }
     // An early return (another signal) is harmless: the caller waits again for what is left.
-    pollfd entry{WakeUpPipe[0], POLLIN, 0};
+    pollfd entry{ExitSignalDescriptor(), POLLIN, 0};
     poll(&entry, 1, static_cast<int>(milliseconds));
 }
 

@@ -9,6 +9,7 @@
 #include "core/port_connection.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
+#include "core/upload_report.h"
 #include "shell/upload/upload_console.h"
 
 namespace {
@@ -47,9 +48,12 @@ constexpr const char* Usage =
     "       says how any other ended, and at which line\n"
     "  1    the device ended the upload early, with '*' or '>'\n"
     "  2    bad usage\n"
-    "  3    gave up on a line after 4 retries: the device was silent or answered wrongly\n"
+    "  3    gave up on a line after 4 retries: the device was silent or answered wrongly,\n"
+    "       or the line would not go out whole\n"
     "  4    the port is missing, busy or no serial port, or detection found no device\n"
-    "  5    the program file is missing or unreadable\n"
+    "  5    the program file is missing, unreadable, empty, or no text (it holds a NUL\n"
+    "       byte); nothing of it is sent, and no port is opened for a file found so\n"
+    "       before; a pipe that turns out so stops at that line\n"
     "  6    the device went away during the upload (unplugged, reset, powered off); the\n"
     "       program does not wait for it to come back\n"
     "  130  interrupted (Ctrl+C, SIGTERM, SIGHUP, the console closed)\n";
@@ -133,13 +137,6 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void ClosePortIfOpen() {
-    if (TerminalSession.PortHandle != InvalidPortHandle) {
-        ClosePort(TerminalSession.PortHandle);
-        TerminalSession.PortHandle = InvalidPortHandle;
-    }
-}
-
 // The core's message ("connected to port 3\n", or a failure and the link's reason) goes out as
 // lines of the program's own, each with its prefix. Returns how many lines it had.
 int SayCoreMessage(const char* text) {
@@ -199,60 +196,113 @@ void DrawProgress(std::int32_t total, Clock::time_point start) {
     DrawProgressLine(line);
 }
 
-// Says how the upload ended, in the closing line, and returns the matching exit status.
+// Says how the upload ended, in the closing line, and returns the matching exit status. What
+// the core said in the pane on the last tick (a lost device, a short send) is in it already.
 int Conclude(const Options& options, Clock::time_point start) {
-    const long line = TerminalSession.UploadLineNumber;
-    char ofTotal[OfLineTotalCapacity];
-    OfLineTotal(ofTotal);
+    TakeCoreMessage();
     // Only an interrupt leaves the tick loop with the upload still running; one that came
     // after the last tick changed nothing, and the upload's own end is told.
     if (TerminalSession.Uploading) {
-        Say("interrupted at line %ld%s; the port is closed", line, ofTotal);
+        char ofTotal[OfLineTotalCapacity];
+        Say("interrupted at line %ld%s; the port is closed",
+            static_cast<long>(TerminalSession.UploadLineNumber), OfLineTotal(ofTotal));
         return ExitInterrupted;
     }
+    // A pipe that brought no line: the same as an empty file.
+    if (TerminalSession.LastUploadEnd == UploadEnd::FileSent &&
+        TerminalSession.UploadLineNumber == 0) {
+        TerminalSession.LastProgramProblem = ProgramProblem::Empty;
+        char problem[UploadReportCapacity];
+        DescribeProgramProblem(problem);
+        Say("%s", problem);
+        return ExitNoProgramFile;
+    }
+    char closing[UploadReportCapacity];
+    DescribeUploadEnd(closing, SecondsSince(start));
+    int status = ExitSent;
     switch (TerminalSession.LastUploadEnd) {
     case UploadEnd::StoppedByStar:
     case UploadEnd::StoppedByPrompt:
-        Say("the device ended the upload with '%c' at line %ld%s",
-            TerminalSession.LastUploadEnd == UploadEnd::StoppedByStar ? StopStar : StopPrompt, line,
-            ofTotal);
-        return ExitStoppedByDevice;
+        status = ExitStoppedByDevice;
+        break;
     case UploadEnd::GaveUpOnSilence:
-        Say("gave up at line %ld%s: the device did not answer it (sent %d times)", line, ofTotal,
-            UploadRetryLimit + 1);
-        return ExitGaveUp;
     case UploadEnd::GaveUpOnWrongAnswer:
-        Say("gave up at line %ld%s: the device answered it wrongly (sent %d times)", line, ofTotal,
-            UploadRetryLimit + 1);
-        return ExitGaveUp;
+    case UploadEnd::GaveUpOnShortSend:
+        status = ExitGaveUp;
+        break;
     case UploadEnd::DeviceGone:
-        // The pane's report of it goes unsaid: this line says the same, with the total.
-        TakeCoreMessage();
-        Say("the device went away at line %ld%s; port %ld is closed", line, ofTotal,
-            static_cast<long>(TerminalSession.PortNumber));
-        return ExitDeviceGone;
+        status = ExitDeviceGone;
+        break;
+    case UploadEnd::NotText:
+    case UploadEnd::ReadFailed:
+        status = ExitNoProgramFile;
+        break;
     case UploadEnd::FileSent:
     case UploadEnd::None:
         break;
     }
-    if (!options.quiet) {
-        Say("%s went out to its end: %ld lines in %.1f s", options.path, line, SecondsSince(start));
+    if (status != ExitSent || !options.quiet) {
+        Say("%s", closing);
     }
-    return ExitSent;
+    return status;
+}
+
+// The program file, opened, read through and checked before any port is touched, and only
+// once, so that a pipe named as the program file (a script's <(...)) keeps its bytes. Returns
+// nullptr, having said why, when it cannot be uploaded.
+std::FILE* OpenProgram(const Options& options, std::int32_t* lineCount) {
+    // A path too long to keep is refused as such by OpenProgramFile.
+    SetUploadPath(options.path);
+    std::FILE* program = OpenProgramFile(TerminalSession.UploadPath, lineCount);
+    if (program != nullptr && *lineCount == 0) {
+        std::fclose(program);
+        program = nullptr;
+        TerminalSession.LastProgramProblem = ProgramProblem::Empty;
+    }
+    if (program == nullptr) {
+        char problem[UploadReportCapacity];
+        DescribeProgramProblem(problem);
+        Say("%s", problem);
+    }
+    return program;
+}
+
+// One tick every 100 ms until the upload ends or an interrupt comes; the core's words said on
+// the way (a line that went out short) are said as they come.
+void RunTicks(bool showProgress, std::int32_t total, Clock::time_point start) {
+    Clock::time_point nextTick = start + TickPeriod;
+    if (showProgress) {
+        DrawProgress(total, start);
+    }
+    while (TerminalSession.Uploading && !InterruptRequested()) {
+        for (Clock::time_point now = Clock::now(); now < nextTick && !InterruptRequested();
+             now = Clock::now()) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - now);
+            WaitUnlessInterrupted(static_cast<unsigned>(wait.count()));
+        }
+        if (InterruptRequested()) {
+            break;
+        }
+        PollTick();
+        if (TerminalSession.Uploading) {
+            SayCoreMessage(TakeCoreMessage());
+        }
+        // Like a window's timer, a tick that ran late is not made up for by a burst.
+        nextTick += TickPeriod;
+        const Clock::time_point now = Clock::now();
+        if (nextTick < now) {
+            nextTick = now + TickPeriod;
+        }
+        if (showProgress) {
+            DrawProgress(total, start);
+        }
+    }
 }
 
 int Run(const Options& options) {
-    if (!SetUploadPath(options.path)) {
-        Say("the program file's path is longer than %d bytes: %s",
-            static_cast<int>(UploadPathCapacity - 1), options.path);
-        return ExitNoProgramFile;
-    }
-    // Opened first, so that a missing file is reported before any port is touched, and only
-    // once, so that a pipe named as the program file (a script's <(...)) keeps its bytes.
-    errno = 0;
-    std::FILE* program = OpenProgramFile(TerminalSession.UploadPath);
+    std::int32_t lineCount = 0;
+    std::FILE* program = OpenProgram(options, &lineCount);
     if (program == nullptr) {
-        Say("cannot read the program file %s: %s", options.path, std::strerror(errno));
         return ExitNoProgramFile;
     }
     CatchInterrupts();
@@ -269,36 +319,12 @@ int Run(const Options& options) {
         std::fclose(program);
         return connected;
     }
-    StartUploadOf(program);
-    const std::int32_t total = TerminalSession.UploadLineTotal;
-    const bool showProgress = !options.quiet && StandardErrorIsTerminal();
     const Clock::time_point start = Clock::now();
-    Clock::time_point nextTick = start + TickPeriod;
-    if (showProgress) {
-        DrawProgress(total, start);
+    StartUploadOf(program, lineCount);
+    if (TerminalSession.Uploading) {
+        SayCoreMessage(TakeCoreMessage());
     }
-    while (TerminalSession.Uploading && !InterruptRequested()) {
-        for (Clock::time_point now = Clock::now(); now < nextTick && !InterruptRequested();
-             now = Clock::now()) {
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - now);
-            WaitUnlessInterrupted(static_cast<unsigned>(wait.count()));
-        }
-        if (InterruptRequested()) {
-            break;
-        }
-        RoutePaneToStandardOutput(true);
-        PollTick();
-        RoutePaneToStandardOutput(false);
-        // Like a window's timer, a tick that ran late is not made up for by a burst.
-        nextTick += TickPeriod;
-        const Clock::time_point now = Clock::now();
-        if (nextTick < now) {
-            nextTick = now + TickPeriod;
-        }
-        if (showProgress) {
-            DrawProgress(total, start);
-        }
-    }
+    RunTicks(!options.quiet && StandardErrorIsTerminal(), TerminalSession.UploadLineTotal, start);
     // At once, also when interrupted: another program may be waiting for the port.
     ClosePortIfOpen();
     return Conclude(options, start);

@@ -1,12 +1,12 @@
 // varnoth-upload: the terminal core's upload for scripts, without a window.
 //
 // Principles of operation. The program is one more shell over the same core. It connects as
-// "open N" does (ConnectPort), starts the upload as "rp!" does (StartUpload), and then calls
+// "open N" does (ConnectPort), starts the upload as "rp!" does (StartUploadOf), and then calls
 // PollTick every 100 ms, as the windows' timers do, until the upload ends; so the device sees
 // the same bytes at the same pace and cannot tell the programs apart. The console stands in
-// for the output pane: what a tick appends is the device's and goes to standard output; what
-// the core appends at any other time is its own message and goes to standard error, where the
-// program's messages and its progress line go too. How the upload ended (LastUploadEnd)
+// for the output pane: the core says who each text it appends is from, and the device's text
+// goes to standard output, the core's own words to standard error, where the program's
+// messages and its progress line go too. How the upload ended (LastUploadEnd)
 // becomes the exit status.
 //
 // console_pane.cpp supplies the pane primitives over the console. One platform file,
@@ -19,9 +19,6 @@
 
 // ---- console_pane.cpp
 
-// Sends what the core appends to the pane to standard output (the device's text) or, when
-// false, collects it as the core's own message.
-void RoutePaneToStandardOutput(bool deviceText);
 // The core's message collected since the last call (empty when there is none); the buffer
 // is emptied for the next one.
 const char* TakeCoreMessage();
@@ -35,7 +32,7 @@ void Say(const char* format, ...);
 
 // From now on Ctrl+C, SIGTERM and their kin raise the interrupt flag instead of ending the
 // program; a second one while the flag is up ends it the platform's ordinary way, for steps
-// that do not look at the flag (the detection's probes).
+// that do not look at the flag (the detection's probes), the port closed first.
 void CatchInterrupts();
 bool InterruptRequested();
 // Returns after `milliseconds`, or at once when the interrupt flag is raised.

@@ -1,13 +1,13 @@
-// The pane primitives of core/pane.h over the two edit controls. Every operation is a
+// The pane primitives of core/pane_primitives.h over the two edit controls. Every operation is a
 // synchronous SendMessageA, so the text has changed by the time the core goes on.
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "shell/win32/main_window.h"
 
 namespace {
 
 // WM_GETTEXT copies only from the start, so the whole pane is read to reach a later stretch;
 // it is done only when room is made, once in every OutputPaneTrimBlock characters.
-char PaneText[OutputPaneLimit + 1];
+char WholeText[OutputPaneLimit + 1];
 
 LRESULT SendToPane(UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(OutputPaneHandle(), message, wParam, lParam);
@@ -26,8 +26,8 @@ std::size_t PaneLength() {
 
 const char* WholePaneText(std::size_t* length) {
     *length = static_cast<std::size_t>(
-        SendToPane(WM_GETTEXT, sizeof PaneText, reinterpret_cast<LPARAM>(PaneText)));
-    return PaneText;
+        SendToPane(WM_GETTEXT, sizeof WholeText, reinterpret_cast<LPARAM>(WholeText)));
+    return WholeText;
 }
 
 std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
@@ -38,7 +38,7 @@ std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
     }
     const std::size_t copied = length - start < count ? length - start : count;
     for (std::size_t i = 0; i < copied; ++i) {
-        buffer[i] = PaneText[start + i];
+        buffer[i] = WholeText[start + i];
     }
     return copied;
 }
@@ -48,7 +48,7 @@ void PaneErase(std::size_t count) {
     ReplaceSelection("");
 }
 
-void PaneInsertAtEnd(const char* text) {
+void PaneInsertAtEnd(const char* text, PaneText /*from*/) {
     SendToPane(EM_SETSEL, OutputPaneEnd, static_cast<LPARAM>(OutputPaneEnd));
     ReplaceSelection(text);
 }

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "core/input_line_commands.h"
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/poll_cycle.h"
 #include "shell/input_history.h"
 #include "shell/win32/main_window.h"

@@ -1,6 +1,6 @@
 #include "tests/fakes/fake_pane.h"
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 
 FakePaneState FakePane;
 
@@ -20,7 +20,7 @@ void PaneErase(std::size_t count) {
     FakePane.output.erase(0, count);
 }
 
-void PaneInsertAtEnd(const char* text) {
+void PaneInsertAtEnd(const char* text, PaneText /*from*/) {
     FakePane.output += text;
 }
 

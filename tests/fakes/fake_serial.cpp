@@ -62,18 +62,23 @@ const char* PortOpenFailureReason() {
     return FakeSerial.failureReason.c_str();
 }
 
-int WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
+std::size_t WritePort(SerialHandle handle, const char* bytes, std::size_t count) {
     if (count > 0 && handle == InvalidPortHandle) {
         ++FakeSerial.writesWithoutPort;
-    } else if (count > 0) {
-        FakeDevice& device = OpenDevice(handle);
+    }
+    if (count == 0 || handle == InvalidPortHandle || OpenDevice(handle).gone) {
+        return 0;
+    }
+    FakeDevice& device = OpenDevice(handle);
+    count = std::min(count, device.bytesPerWrite);
+    if (count > 0) {
         device.writes.emplace_back(bytes, count);
         device.received += device.writes.back();
         if (device.writes.back() == "id\n" && !device.identityReply.empty()) {
             device.chunks.push_back(device.identityReply);
         }
     }
-    return 0;
+    return count;
 }
 
 std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, unsigned budget,

@@ -55,8 +55,31 @@ window.send_event(protocol.event.ClientMessage(
     window=window, client_type=screen.intern_atom("WM_PROTOCOLS"), data=(32, close)))
 screen.sync()
 EOF
-wait_for '! kill -0 "$terminal_pid" 2>/dev/null' || fail "the program did not end after its close"
-status=0
-wait "$terminal_pid" || status=$?
-[ "$status" -eq 0 ] || fail "exit code $status after closing the window"
+ended_with_port_free() { # HOW
+  wait_for '! kill -0 "$terminal_pid" 2>/dev/null' || fail "the program did not end after $1"
+  status=0
+  wait "$terminal_pid" || status=$?
+  [ "$status" -eq 0 ] || fail "exit code $status after $1"
+  # The device keeps its side open, so an exclusive flag left set would outlive the program.
+  [ "$(python3 -c 'import fcntl, os, struct, sys
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+print(struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0])  # TIOCGEXCL' "$work/com1")" = 0 ] ||
+    fail "the port was left held after $1"
+}
+ended_with_port_free "closing the window"
+
+# SIGTERM ends it as the close box does.
+VARNOTH_PORTS_DIR=$work QT_QPA_PLATFORM=xcb "$terminal" >"$work/terminal2.log" 2>&1 &
+terminal_pid=$!
+session_pids+=($terminal_pid)
+window=$(timeout 30 xdotool search --sync --pid "$terminal_pid" --name '^Varnoth serial terminal$' | head -n 1) ||
+  fail "no second window"
+timeout 30 xdotool windowfocus --sync "$window" || fail "the second window did not take the focus"
+before=$(stat -c %s "$work/received.bin")
+xdotool type "open 1"
+xdotool key Return type "again"
+xdotool key Return
+wait_for '[ "$(tail -c +$((before + 1)) "$work/received.bin")" = again ]' || fail "the second window did not connect"
+kill -TERM "$terminal_pid"
+ended_with_port_free "SIGTERM"
 echo PASS

@@ -1,7 +1,7 @@
 // The Linux window on Qt's offscreen platform over the core, the POSIX link and the simulated
 // device: what the real program on X11 cannot show (sizes, the Ctrl keys' edge cases, the pane).
 #include <QFileDialog>
-#include <QFontInfo>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/output_pane_edit.h"
@@ -86,8 +86,12 @@ class TerminalWindowTest : public QObject {
             QCOMPARE(Pane()->geometry(), size.pane);
             QCOMPARE(window_->InputLine()->geometry(), size.input);
         }
-        QVERIFY(QFontInfo(Pane()->font()).fixedPitch());
-        QVERIFY(QFontInfo(window_->InputLine()->font()).fixedPitch());
+        // Columns line up: what the user sees, whatever fontconfig calls the font.
+        for (const QFont& font : {Pane()->font(), window_->InputLine()->font()}) {
+            const QFontMetrics metrics(font);
+            QCOMPARE(metrics.horizontalAdvance('i'), metrics.horizontalAdvance('W'));
+            QCOMPARE(metrics.horizontalAdvance('.'), metrics.horizontalAdvance('0'));
+        }
     }
 
     // Lines come back newest first, local commands too, and Down goes back to the draft; empty

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "core/pane.h"
+#include "core/pane_primitives.h"
 #include "core/terminal_session.h"
 #include "shell/win32/main_window.h"
 
