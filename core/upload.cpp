@@ -87,7 +87,7 @@ void EndUploadAtRead(LineRead read, int error) {
     TerminalSession.UploadReadError = error;
     EndUpload(read == LineRead::NulByte ? UploadEnd::NotText : UploadEnd::ReadFailed);
     char report[UploadReportCapacity];
-    DescribeUploadEnd(report, 0);
+    DescribeUploadEnd(report, TerminalSession.UploadPath, 0);
     AppendReport(report);
     AppendOutput("\n");
 }

@@ -11,9 +11,8 @@ const char* Lines(long count) {
     return count == 1 ? "line" : "lines";
 }
 
-void DescribeNulByte(char (&text)[UploadReportCapacity], long line) {
-    std::snprintf(text, sizeof text, "%s: line %ld holds a NUL byte (not a text file)",
-                  TerminalSession.UploadPath, line);
+void DescribeNulByte(char (&text)[UploadReportCapacity], const char* file, long line) {
+    std::snprintf(text, sizeof text, "%s: line %ld holds a NUL byte (not a text file)", file, line);
 }
 
 } // namespace
@@ -33,7 +32,7 @@ void DescribeProgramProblem(char (&text)[UploadReportCapacity]) {
                       static_cast<int>(UploadPathCapacity - 1));
         return;
     case ProgramProblem::NulByte:
-        DescribeNulByte(text, TerminalSession.ProblemLineNumber);
+        DescribeNulByte(text, path, TerminalSession.ProblemLineNumber);
         return;
     case ProgramProblem::Empty:
         std::snprintf(text, sizeof text, "%s is empty: there is nothing to upload", path);
@@ -54,7 +53,7 @@ void DescribeProgramProblem(char (&text)[UploadReportCapacity]) {
     std::snprintf(text, sizeof text, "%s: %s", path, reason);
 }
 
-void DescribeUploadEnd(char (&text)[UploadReportCapacity], double seconds) {
+void DescribeUploadEnd(char (&text)[UploadReportCapacity], const char* file, double seconds) {
     const long line = TerminalSession.UploadLineNumber;
     char ofTotal[OfLineTotalCapacity];
     OfLineTotal(ofTotal);
@@ -64,8 +63,8 @@ void DescribeUploadEnd(char (&text)[UploadReportCapacity], double seconds) {
         text[0] = '\0';
         break;
     case UploadEnd::FileSent:
-        std::snprintf(text, sizeof text, "%s went out to its end: %ld %s in %.1f s",
-                      TerminalSession.UploadPath, line, Lines(line), seconds);
+        std::snprintf(text, sizeof text, "%s went out to its end: %ld %s in %.1f s", file, line,
+                      Lines(line), seconds);
         break;
     case UploadEnd::StoppedByStar:
     case UploadEnd::StoppedByPrompt:
@@ -95,7 +94,7 @@ void DescribeUploadEnd(char (&text)[UploadReportCapacity], double seconds) {
                       line, ofTotal, static_cast<long>(TerminalSession.PortNumber));
         break;
     case UploadEnd::NotText:
-        DescribeNulByte(text, line + 1);
+        DescribeNulByte(text, file, line + 1);
         break;
     case UploadEnd::ReadFailed:
         std::snprintf(text, sizeof text, "could not read the program file after line %ld: %s", line,

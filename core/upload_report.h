@@ -15,8 +15,9 @@ void DescribeProgramProblem(char (&text)[UploadReportCapacity]);
 
 // How the last upload ended (LastUploadEnd), as in "blink.txt went out to its end: 12 lines in
 // 3.4 s" or "gave up at line 3 of 12: the device did not answer it (sent 5 times)"; no line feed.
-// `seconds` is how long it ran, which only the shell measures. Empty while one runs.
-void DescribeUploadEnd(char (&text)[UploadReportCapacity], double seconds);
+// `file` names the program file (its path, or only its name where room is short); `seconds` is
+// how long the upload ran, which only the shell measures. Empty while one runs.
+void DescribeUploadEnd(char (&text)[UploadReportCapacity], const char* file, double seconds);
 
 // Room for " of " and any 32-bit line total.
 constexpr std::size_t OfLineTotalCapacity = 16;

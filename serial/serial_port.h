@@ -50,6 +50,14 @@ int PrintPortTable();
 // the settings, gives InvalidPortHandle and leaves nothing open.
 SerialHandle OpenPort(const char* name);
 
+// The device the last successful OpenPort reached, as its user knows it ("ttyUSB0", "pts/3"),
+// for the title and messages; empty where the port's number is its name (Windows' COM3).
+const char* OpenedDeviceName();
+
+// The command that lists the ports, named in the reason a port number reaches no device; each
+// program that has --list-ports names its own ("varnoth-upload --list-ports").
+void NamePortListCommand(const char* command);
+
 // Why the last OpenPort failed: one short line ending in \n that names the device, the reason
 // and the fix when there is one; empty when the platform has nothing to add to the failure.
 const char* PortOpenFailureReason();

@@ -155,9 +155,10 @@ char failureReason[PATH_MAX + 128];
 char lastPort[PATH_MAX];
 // The port whose last read found its device gone, or none.
 SerialHandle goneHandle = InvalidPortHandle;
-// The number has no ports-folder entry, and fewer devices are present.
-constexpr const char* NoDeviceNumbered =
-    "no serial device has this number; varnoth-terminal --list-ports lists them\n";
+// The device the last successful open reached, below the last "dev/" of its real path.
+char openedDevice[PATH_MAX];
+// Named in the reason a number reaches no device.
+const char* portListCommand = "varnoth-terminal --list-ports";
 
 bool InGroup(gid_t group) {
     if (getegid() == group) {
@@ -227,7 +228,9 @@ SerialHandle OpenPort(const char* name) {
     failureReason[0] = '\0';
     char path[PATH_MAX];
     if (!ResolvePortDevice(name, path, sizeof path)) {
-        std::snprintf(failureReason, sizeof failureReason, "%s", NoDeviceNumbered);
+        // The number has no ports-folder entry, and fewer devices are present.
+        std::snprintf(failureReason, sizeof failureReason,
+                      "no serial device has this number; %s lists them\n", portListCommand);
         return InvalidPortHandle;
     }
     // Non-blocking, so that opening a port without carrier detect never hangs.
@@ -249,7 +252,22 @@ SerialHandle OpenPort(const char* name) {
     }
     goneHandle = InvalidPortHandle;
     std::snprintf(lastPort, sizeof lastPort, "%s", LastingDeviceName(path).c_str());
+    char device[PATH_MAX];
+    const char* shown = realpath(path, device) != nullptr ? device : path;
+    for (const char* dev = std::strstr(shown, "/dev/"); dev != nullptr;
+         dev = std::strstr(dev + 1, "/dev/")) {
+        shown = dev + std::strlen("/dev/");
+    }
+    std::snprintf(openedDevice, sizeof openedDevice, "%s", shown);
     return static_cast<SerialHandle>(fd);
+}
+
+const char* OpenedDeviceName() {
+    return openedDevice;
+}
+
+void NamePortListCommand(const char* command) {
+    portListCommand = command;
 }
 
 const char* PortOpenFailureReason() {

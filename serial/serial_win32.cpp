@@ -215,6 +215,13 @@ SerialHandle OpenPort(const char* name) {
     return reinterpret_cast<SerialHandle>(port);
 }
 
+const char* OpenedDeviceName() {
+    return "";
+}
+
+// The GUI program has no --list-ports: varnoth-upload's lists the ports for both.
+void NamePortListCommand(const char*) {}
+
 const char* PortOpenFailureReason() {
     return failureReason;
 }

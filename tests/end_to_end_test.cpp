@@ -101,6 +101,7 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
     } runs[] = {
         {"", "--port 1 P", 0, WholeProgram, "++++++++++++\n", "went out to its end: 12 lines"},
         {"", "--quiet P", 0, "i0123456789ab", "++++++++++++\n", ""},
+        {"", "P", 0, "i0123456789ab", "++++++++++++\n", "found the device on port 1 (pts/"},
         {"--answer seq:++*", "--port 1 F", 1, "012", "++*\n", "'*' at line 3\n"},
         // x and ? send the line again, - releases the next one as + does.
         {"--answer seq:+x-?*", "--port 1 P", 1, "01122", "+x-?*\n",
@@ -111,8 +112,10 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
          "gave up at line 1 of 12: the device answered it wrongly"},
         {"", "--port 2 P", 4, "", "", "failed to connect to port 2"},
         {"", "--port 1 /nonexistent/p.txt", 5, "", "", "/nonexistent/p.txt: no such file\n"},
-        {"", "--port 256 P", 2, "", "", "Usage:"},
-        {"", "--port 1", 2, "", "", "Usage:"},
+        {"", "--port 256 P", 2, "", "",
+         "varnoth-upload: --port takes a number from 0 to 255, not 256\n"
+         "varnoth-upload --help for more\n"},
+        {"", "--port 1", 2, "", "", "no program file named\nvarnoth-upload --help for more\n"},
         // A silent device would have made it give up (3) had the signal not stopped it.
         {"--answer none", "--port 1 P", 130, "0", "",
          "interrupted at line 1 of 12; the port is closed", SIGINT},

@@ -47,7 +47,7 @@ check_imports() { # EXE DLLS (upper case, sorted, each followed by a blank)
   fi
 }
 for build in build/windows-x86_64 build/windows-i686; do
-  check_imports "$build/varnoth-terminal.exe" "COMDLG32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL "
+  check_imports "$build/varnoth-terminal.exe" "COMCTL32.DLL COMDLG32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL "
   check_imports "$build/varnoth-upload.exe" "KERNEL32.DLL MSVCRT.DLL "
   if x86_64-w64-mingw32-objdump -p "$build/varnoth-upload.exe" | grep 'Subsystem.*(Windows CUI)' >/dev/null; then
     pass "$build/varnoth-upload.exe is a console program"

@@ -42,6 +42,7 @@ void InputLineEdit::keyPressEvent(QKeyEvent* event) {
         RememberLine(&history_, text().toUtf8().constData());
         ExecuteInputLine(leftControl_->HeldFor(event));
         event->accept();
+        emit LineEntered();
         return;
     }
     if (key == Qt::Key_A && (event->modifiers() & Qt::ControlModifier)) {

@@ -20,6 +20,10 @@ class InputLineEdit : public QLineEdit {
     // at most capacity - 1 of them, and a NUL.
     void Read(char* buffer, std::size_t capacity) const;
 
+  signals:
+    // Enter ran the line through the core.
+    void LineEntered();
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 

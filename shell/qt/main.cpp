@@ -10,6 +10,41 @@
 #include "shell/qt/program_options.h"
 #include "shell/qt/terminal_window.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The exit status without a display, which --help lists.
+constexpr int ExitNoDisplay = 3;
+
+[[noreturn]] void SayNoDisplay(const char* why) {
+    std::fprintf(stderr,
+                 "varnoth-terminal: %s; the window needs an X11 or Wayland desktop (or ssh -X). "
+                 "To upload from a script or a text console, use varnoth-upload.\n",
+                 why);
+    std::exit(ExitNoDisplay);
+}
+
+// Qt ends the program when no platform plugin can start, as when DISPLAY names an X server
+// that is not there; its last word comes through here first.
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg && message.contains(QStringLiteral("platform plugin"))) {
+        SayNoDisplay("no display could be reached");
+    }
+    qInstallMessageHandler(nullptr);
+    qt_message_output(type, context, message);
+    qInstallMessageHandler(OnQtMessage);
+}
+
+bool Set(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && value[0] != '\0';
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     // Answered before Qt starts, so they need no display.
     const CommandLineOption option = SoleOption(argc, argv);
@@ -23,6 +58,11 @@ int main(int argc, char** argv) {
     // options (-platform, -style ...) from the command line; its environment variables
     // (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
     int qtArgc = argc > 0 ? 1 : 0;
+    // QT_QPA_PLATFORM (offscreen, vnc ...) needs neither.
+    if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
+        SayNoDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+    }
+    qInstallMessageHandler(OnQtMessage);
     QApplication application(qtArgc, argv);
     // The installed desktop entry and icon: Wayland matches the window to the entry by this
     // name, X11 desktops take the icon from the window.

@@ -6,7 +6,8 @@
 
 namespace {
 
-// In the shape help2man reads ("Usage:", "or:", "Environment:"), which makes the manual page.
+// In the shape help2man reads ("Usage:", "or:", "Exit status:", "Environment:"), which makes
+// the manual page.
 constexpr const char* HelpText = R"(Usage: varnoth-terminal [PROGRAM-FILE]
   or:  varnoth-terminal -- PROGRAM-FILE
   or:  varnoth-terminal --list-ports | --help | --version
@@ -21,6 +22,11 @@ whatever it looks like. An option counts only as the sole argument.
 
 In the window, "open n" connects to port n (1 to 255), "open 0" finds the device, "rp!"
 uploads the program file and "clear" empties the pane.
+
+Exit status:
+  0    the window was closed, or an option was answered
+  3    no display: the window needs an X11 or Wayland desktop (or ssh -X); varnoth-upload
+       uploads from a script or a text console
 
 Environment:
   VARNOTH_PORTS_DIR    folder of links com1 ... com255 that give devices their numbers

@@ -1,6 +1,9 @@
 #include "shell/qt/terminal_window.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMenu>
 #include <QMessageBox>
@@ -12,12 +15,11 @@
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/output_pane_edit.h"
-#include "shell/window_title.h"
 
 TerminalWindow::TerminalWindow()
     : inputLine_(new InputLineEdit(&leftControl_, this)),
       outputPane_(new OutputPaneEdit(inputLine_, this)) {
-    setWindowTitle(QString::fromLatin1(WindowTitle));
+    clock_.start();
     // Tab goes from the pane to the input line, as the panes stand on screen.
     setTabOrder(outputPane_, inputLine_);
     // Devices print tables and aligned columns.
@@ -37,6 +39,8 @@ TerminalWindow::TerminalWindow()
     resize(WindowOuterWidth, WindowOuterHeight);
     LayOutPanes();
     inputLine_->setFocus(Qt::OtherFocusReason);
+    connect(inputLine_, &InputLineEdit::LineEntered, this, [this] { ShowState(true); });
+    ShowState(false);
     connect(&pollTimer_, &QTimer::timeout, this, &TerminalWindow::Tick);
     pollTimer_.start(PollIntervalMilliseconds);
 }
@@ -87,10 +91,20 @@ void TerminalWindow::FitFrame() {
 
 void TerminalWindow::Tick() {
     PollTick();
+    ShowState(false);
+}
+
+void TerminalWindow::ShowState(bool lineEntered) {
     char title[WindowTitleCapacity];
-    MakeWindowTitle(title);
+    char placeholder[PlaceholderCapacity];
+    const bool uploadEnded =
+        UpdateWindowState(&state_, clock_.elapsed() / 1000.0, lineEntered, title, placeholder);
     // The path's bytes came from the command line, in the locale's encoding.
     setWindowTitle(QString::fromLocal8Bit(title));
+    inputLine_->setPlaceholderText(QString::fromLocal8Bit(placeholder));
+    if (uploadEnded && !isActiveWindow()) {
+        QApplication::alert(this);
+    }
 }
 
 QMenu* TerminalWindow::NewPaneMenu() {
@@ -100,13 +114,26 @@ QMenu* TerminalWindow::NewPaneMenu() {
     return menu;
 }
 
-void TerminalWindow::SavePaneAs() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save the pane as"), QString(),
-                                     QStringLiteral("Text files (*.txt);;All files (*)"));
-    if (!path.isEmpty()) {
-        SavePaneTo(path);
+QString TerminalWindow::SaveFolder() {
+    if (TerminalSession.UploadPath[0] == '\0') {
+        return QDir::homePath();
     }
+    return QFileInfo(QString::fromLocal8Bit(TerminalSession.UploadPath)).absolutePath();
+}
+
+void TerminalWindow::SavePaneAs() {
+    const QString textFiles = QStringLiteral("Text files (*.txt)");
+    QString chosenFilter;
+    QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save the pane as"), SaveFolder(),
+                                     textFiles + QStringLiteral(";;All files (*)"), &chosenFilter);
+    if (path.isEmpty()) {
+        return;
+    }
+    if (chosenFilter == textFiles && QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".txt");
+    }
+    SavePaneTo(path);
 }
 
 void TerminalWindow::SavePaneTo(const QString& path) {

@@ -2,11 +2,13 @@
 // routing that makes typing anywhere end up in the input line.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
 #include "shell/qt/left_control_key.h"
 #include "shell/window_layout.h"
+#include "shell/window_state.h"
 
 class InputLineEdit;
 class OutputPaneEdit;
@@ -27,6 +29,8 @@ class TerminalWindow : public QWidget {
     // Writes the pane's text as shown, in UTF-8 with LF line ends, to `path`; a message box
     // says why when it cannot.
     void SavePaneTo(const QString& path);
+    // Where "Save as…" opens: the program file's folder, or else the home folder.
+    static QString SaveFolder();
 
   protected:
     bool event(QEvent* event) override;
@@ -36,12 +40,15 @@ class TerminalWindow : public QWidget {
     void LayOutPanes();
     void FitFrame();
     void Tick();
+    void ShowState(bool lineEntered);
     void SavePaneAs();
 
     LeftControlKey leftControl_;
     InputLineEdit* inputLine_;
     OutputPaneEdit* outputPane_;
     QTimer pollTimer_;
+    QElapsedTimer clock_;
+    WindowState state_;
     // The frame's size is known only once the window is on screen; the client area is
     // shrunk to make room for it once, before the user has resized anything.
     bool frameFitted_ = false;

@@ -89,7 +89,7 @@ bool ParsePortOption(const char* text, std::int32_t* port) {
 }
 
 int UsageError(const char* problem, const char* what) {
-    std::fprintf(stderr, "varnoth-upload: %s%s\n%s", problem, what, Usage);
+    std::fprintf(stderr, "varnoth-upload: %s%s\nvarnoth-upload --help for more\n", problem, what);
     return ExitUsage;
 }
 
@@ -156,9 +156,20 @@ int Connect(const Options& options) {
     const bool connected = ConnectPort(argument) == ResultSuccess;
     const char* message = TakeCoreMessage();
     if (connected) {
-        if (!options.quiet) {
-            SayCoreMessage(message);
+        if (options.quiet) {
+            return ExitSent;
         }
+        // Detection is silent in the pane; a script's log should say which port it kept.
+        if (options.port == DetectPortNumber) {
+            const long number = TerminalSession.PortNumber;
+            const char* device = OpenedDeviceName();
+            if (device[0] != '\0') {
+                Say("found the device on port %ld (%s)", number, device);
+            } else {
+                Say("found the device on port %ld", number);
+            }
+        }
+        SayCoreMessage(message);
         return ExitSent;
     }
     const int reported = SayCoreMessage(message);
@@ -218,7 +229,7 @@ int Conclude(const Options& options, Clock::time_point start) {
         return ExitNoProgramFile;
     }
     char closing[UploadReportCapacity];
-    DescribeUploadEnd(closing, SecondsSince(start));
+    DescribeUploadEnd(closing, TerminalSession.UploadPath, SecondsSince(start));
     int status = ExitSent;
     switch (TerminalSession.LastUploadEnd) {
     case UploadEnd::StoppedByStar:
@@ -334,6 +345,7 @@ int Run(const Options& options) {
 
 int main(int argc, char** argv) {
     PrepareStandardOutput();
+    NamePortListCommand("varnoth-upload --list-ports");
     Options options;
     const int parsed = ParseArguments(argc, argv, &options);
     if (parsed >= 0) {

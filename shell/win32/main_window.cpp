@@ -1,5 +1,8 @@
 #include "shell/win32/main_window.h"
 
+// After windows.h, which main_window.h brings.
+#include <commctrl.h>
+
 #include "core/pane.h"
 #include "core/poll_cycle.h"
 #include "core/terminal_session.h"
@@ -57,6 +60,12 @@ bool RegisterMainClass(HINSTANCE instance) {
 }
 
 void CreateMainWindows(HINSTANCE instance) {
+    // The program's manifest asks for the version 6 common controls, whose edit control shows
+    // the input line's cue banner; they take over the "EDIT" class once loaded.
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
     // The WM_SIZE sent during this call finds the panes missing and leaves the layout to the
     // creation below.
     TerminalSession.MainWindow = CreateWindowExA(
@@ -84,4 +93,5 @@ void CreateMainWindows(HINSTANCE instance) {
     Subclass(InputLineHandle(), InputLineProc);
     Subclass(OutputPaneHandle(), OutputPaneProc);
     SetTimer(MainWindowHandle(), PollTimerId, PollIntervalMilliseconds, nullptr);
+    ShowTerminalState(false);
 }

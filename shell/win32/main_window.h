@@ -26,6 +26,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 LRESULT CALLBACK OutputPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Sets the title and the input line's cue banner for where the terminal stands
+// (shell/window_state.h), after every tick and every line entered.
+void ShowTerminalState(bool lineEntered);
+
 // Stores the program file named by the command-line rest as the upload path.
 void TakeUploadPath(const char* commandLineRest);
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/terminal_session.h"
 #include "shell/win32/main_window.h"
 
 namespace {
@@ -46,6 +47,23 @@ void SayWhyNotSaved(const char* path) {
     MessageBoxA(MainWindowHandle(), message, WindowTitle, MB_OK | MB_ICONERROR);
 }
 
+// Where the dialog opens: the program file's folder, or else the user's own folder.
+void FindSaveFolder(char (&folder)[SavePathCapacity]) {
+    char* name = nullptr;
+    const DWORD length =
+        TerminalSession.UploadPath[0] != '\0'
+            ? GetFullPathNameA(TerminalSession.UploadPath, SavePathCapacity, folder, &name)
+            : 0;
+    if (length > 0 && length < SavePathCapacity && name != nullptr) {
+        *name = '\0';
+        return;
+    }
+    const DWORD got = GetEnvironmentVariableA("USERPROFILE", folder, SavePathCapacity);
+    if (got == 0 || got >= SavePathCapacity) {
+        folder[0] = '\0';
+    }
+}
+
 } // namespace
 
 void SavePaneAs() {
@@ -57,7 +75,11 @@ void SavePaneAs() {
     dialog.lpstrFile = path;
     dialog.nMaxFile = sizeof path;
     dialog.lpstrTitle = "Save the pane as";
+    // Added to a name typed without an extension.
     dialog.lpstrDefExt = "txt";
+    char folder[SavePathCapacity];
+    FindSaveFolder(folder);
+    dialog.lpstrInitialDir = folder[0] != '\0' ? folder : nullptr;
     // The program's working folder stays where it was started.
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetSaveFileNameA(&dialog)) {

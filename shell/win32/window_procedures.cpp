@@ -1,3 +1,7 @@
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include <cstring>
 
 #include "core/input_line_commands.h"
@@ -5,7 +9,7 @@
 #include "core/poll_cycle.h"
 #include "shell/input_history.h"
 #include "shell/win32/main_window.h"
-#include "shell/window_title.h"
+#include "shell/window_state.h"
 
 namespace {
 
@@ -46,15 +50,32 @@ void LayOutPanes() {
                  width - PaneLeftMargin, InputLineHeight, SWP_FRAMECHANGED);
 }
 
-void ShowUploadInTitle() {
-    char title[WindowTitleCapacity];
-    MakeWindowTitle(title);
-    char shown[WindowTitleCapacity] = "";
-    GetWindowTextA(MainWindowHandle(), shown, sizeof shown);
-    // Set only when it changes: every change redraws the frame and tells the taskbar.
-    if (std::strcmp(title, shown) != 0) {
-        SetWindowTextA(MainWindowHandle(), title);
+// What the title and the input line's cue banner show; the title is set only when it changes:
+// every change redraws the frame and tells the taskbar.
+WindowState State;
+char ShownPlaceholder[PlaceholderCapacity];
+
+// "EM_SETCUEBANNER", Win32 documentation: the text is UTF-16, and TRUE shows it also while the
+// input line has the focus, which it has most of the time.
+void ShowPlaceholder(const char* text) {
+    if (std::strcmp(text, ShownPlaceholder) == 0) {
+        return;
     }
+    std::strcpy(ShownPlaceholder, text);
+    wchar_t wide[PlaceholderCapacity];
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, PlaceholderCapacity) > 0) {
+        SendMessageA(InputLineHandle(), EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(wide));
+    }
+}
+
+// "FlashWindowEx", Win32 documentation: the taskbar button flashes until the window is
+// brought to the front.
+void AskForAttention() {
+    FLASHWINFO flash{};
+    flash.cbSize = sizeof flash;
+    flash.hwnd = MainWindowHandle();
+    flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+    FlashWindowEx(&flash);
 }
 
 // Enter hands the line to the history before the core runs and empties it.
@@ -101,6 +122,22 @@ void ShowPaneMenu(HWND pane, LPARAM position) {
 
 } // namespace
 
+void ShowTerminalState(bool lineEntered) {
+    char title[WindowTitleCapacity];
+    char placeholder[PlaceholderCapacity];
+    const bool uploadEnded =
+        UpdateWindowState(&State, GetTickCount64() / 1000.0, lineEntered, title, placeholder);
+    char shown[WindowTitleCapacity] = "";
+    GetWindowTextA(MainWindowHandle(), shown, sizeof shown);
+    if (std::strcmp(title, shown) != 0) {
+        SetWindowTextA(MainWindowHandle(), title);
+    }
+    ShowPlaceholder(placeholder);
+    if (uploadEnded && GetForegroundWindow() != MainWindowHandle()) {
+        AskForAttention();
+    }
+}
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
@@ -118,7 +155,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_TIMER:
         PollTick();
-        ShowUploadInTitle();
+        ShowTerminalState(false);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -169,7 +206,9 @@ LRESULT CALLBACK InputLineProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         // here; after a sent line the key goes on to the control, so that whatever else
         // watches the control's keys sees it, on a line that is empty by then.
         RememberInputLine();
-        if (ExecuteInputLine(KeyDown(VK_LCONTROL))) {
+        const bool local = ExecuteInputLine(KeyDown(VK_LCONTROL));
+        ShowTerminalState(true);
+        if (local) {
             return 0;
         }
     } else if ((wParam == VK_UP || wParam == VK_DOWN) && !KeyDown(VK_CONTROL)) {

@@ -58,6 +58,12 @@ SerialHandle ReopenLastPort(std::int32_t* numberNow) {
     return handle;
 }
 
+const char* OpenedDeviceName() {
+    return FakeSerial.deviceName.c_str();
+}
+
+void NamePortListCommand(const char*) {}
+
 const char* PortOpenFailureReason() {
     return FakeSerial.failureReason.c_str();
 }

@@ -31,6 +31,7 @@ struct FakeSerialState {
     std::string lastOpened;                         // what ReopenLastPort opens again
     std::int32_t numberNow = 0;                     // what ReopenLastPort says the number is
     std::string failureReason;                      // what PortOpenFailureReason says
+    std::string deviceName;                         // what OpenedDeviceName says
     unsigned readBudgetLimit = UnlimitedReadBudget; // a longer ReadPort budget is a fault
     int writesWithoutPort = 0;                      // non-empty writes to InvalidPortHandle
     unsigned sleptMilliseconds = 0;

@@ -1,6 +1,8 @@
 // The Linux window on Qt's offscreen platform over the core, the POSIX link and the simulated
 // device: what the real program on X11 cannot show (sizes, the Ctrl keys' edge cases, the pane).
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QMenu>
 #include <QMessageBox>
@@ -119,22 +121,39 @@ class TerminalWindowTest : public QObject {
         QCOMPARE(press("d", Qt::ControlModifier), "1");
     }
 
-    // The device is played by the test: the title follows each answer, then the upload's end.
-    void theTitleShowsTheUploadsProgress() {
+    // The device is played by the test. The title says where the terminal stands: no port, the
+    // port with its device, each line of an upload, how it ended until the next line, a lost
+    // port; the empty input line says what to type.
+    void theTitleAndThePlaceholderShowTheState() {
+        const QString name = QStringLiteral(" - Varnoth serial terminal");
+        QCOMPARE(window_->windowTitle(), QStringLiteral("Varnoth serial terminal"));
+        QCOMPARE(window_->InputLine()->placeholderText(),
+                 "type open 1 to connect to port 1, or open 0 to find the device");
         PseudoTerminal device;
         QCOMPARE(symlink(device.SlavePath().c_str(), ports_->Entry(1).c_str()), 0);
         const std::string program = ports_->Path() + "/blink.txt";
         std::ofstream(program) << std::string(1500, 'x') << "\nend\n"; // a piece is a line
         SetUploadPath(program.c_str());
         EnterLine(QStringLiteral("open 1"));
+        const QString port = "port 1 (" + QString::fromStdString(device.SlavePath()).mid(5) + ")";
+        QCOMPARE(window_->windowTitle(), port + name);
+        QCOMPARE(window_->InputLine()->placeholderText(),
+                 "a line typed here goes to the device; rp! uploads blink.txt");
         EnterLine(QStringLiteral("rp!"));
-        const QString progress("blink.txt: line %1 of 3 - Varnoth serial terminal");
+        const QString progress("blink.txt: line %1 of 3" + name);
         const std::pair<const char*, QString> answersAndTitles[] = {
-            {"", progress.arg(1)}, {"+", progress.arg(2)}, {"*", "Varnoth serial terminal"}};
+            {"", progress.arg(1)},
+            {"+", progress.arg(2)},
+            {"*", "the device ended the upload with '*' at line 2 of 3" + name}};
         for (const auto& [answer, title] : answersAndTitles) {
             QVERIFY(device.Send(answer));
             QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), title, DeviceWaitMilliseconds);
         }
+        EnterLine(QStringLiteral("next"));
+        QCOMPARE(window_->windowTitle(), port + name);
+        device.HangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), "port 1 lost, waiting for it" + name,
+                                  DeviceWaitMilliseconds);
     }
 
     // Through the menu's action and the file dialog; a folder cannot be written to.
@@ -150,6 +169,20 @@ class TerminalWindowTest : public QObject {
         std::unique_ptr<QMenu>(window_->NewPaneMenu())->actions().last()->trigger();
         QCOMPARE(QString::fromStdString(ReadWholeFile(ports_->Path() + "/pane.txt")),
                  QStringLiteral(u"tab\there\nbell\u2407\n"));
+        // It opens in the program file's folder, and a name without a suffix gets ".txt".
+        QVERIFY(QDir(folder).mkdir("sub"));
+        const std::string program = ports_->Path() + "/sub/blink.txt";
+        SetUploadPath(program.c_str());
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            opened = dialog->directory().absolutePath();
+            dialog->selectFile(folder + "/notes");
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        std::unique_ptr<QMenu>(window_->NewPaneMenu())->actions().last()->trigger();
+        QCOMPARE(opened, folder + "/sub");
+        QVERIFY(QFileInfo::exists(folder + "/notes.txt"));
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             said = box->text();

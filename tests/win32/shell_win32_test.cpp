@@ -10,6 +10,9 @@
 #include "core/terminal_session.h"
 #include "shell/win32/main_window.h"
 
+// After windows.h, which main_window.h brings.
+#include <commctrl.h>
+
 namespace {
 
 // The windows are made once, as the program makes them.
@@ -55,6 +58,15 @@ TEST_F(Win32WindowTest, TheWindowsHaveTheirStylesAndThePanesFollowTheSize) {
         EXPECT_EQ(layout, std::vector<LONG>({size.cx, size.cy, 8, 0, w, h - 24, 8, h - 24, w, h}))
             << "the outer size, then the output pane and the input line in the client area";
     }
+}
+
+// The empty input line says what to type: the version 6 edit control of the program's manifest
+// shows it.
+TEST_F(Win32WindowTest, TheEmptyInputLineSaysWhatToType) {
+    wchar_t cue[128] = L"";
+    ASSERT_TRUE(SendMessageW(InputLineHandle(), EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue),
+                             sizeof cue / sizeof cue[0]));
+    EXPECT_STREQ(cue, L"type open 1 to connect to port 1, or open 0 to find the device");
 }
 
 // The control must hold the pane's whole limit: a lower one would cut text the core believes

@@ -206,18 +206,24 @@ TEST_F(TerminalTest, TheCommandLineNamesTheProgramFile) {
     }
 }
 
-// While "rp!" runs, the title tells how far it has come, until the silent device makes the
-// upload give up. "Save as..." in the pane's menu writes the bytes the pane shows, or says why
-// not in a message box.
+// The title tells where the terminal stands: the port, how far "rp!" has come, and how it
+// ended, here with the silent device making the upload give up. "Save as..." in the pane's menu
+// writes the bytes the pane shows, or says why not in a message box.
 TEST_F(TerminalTest, TheTitleFollowsTheUploadAndThePaneCanBeSaved) {
     const std::string work = std::getenv("VARNOTH_WORK");
     Close();
     Start("\"" + work + "\\program dir\\program file.txt\"");
-    Type("open 4\rrp!\r");
     const auto title = [&] { return Text(main_); };
-    const std::string progress = "program file.txt: line 1 of 3 - Varnoth serial terminal";
+    const std::string name = " - Varnoth serial terminal";
+    EXPECT_EQ(title(), "Varnoth serial terminal");
+    Type("open 4\r");
+    EXPECT_EQ(Await(title, "port 4" + name), "port 4" + name);
+    Type("rp!\r");
+    const std::string progress = "program file.txt: line 1 of 3" + name;
     EXPECT_EQ(Await(title, progress), progress);
-    EXPECT_EQ(Await(title, "Varnoth serial terminal"), "Varnoth serial terminal");
+    const std::string ended =
+        "gave up at line 1 of 3: the device did not answer it (sent 5 times)" + name;
+    EXPECT_EQ(Await(title, ended), ended);
     const std::string shown = Text(output_);
     ASSERT_NE(shown.find("connected to port 4"), std::string::npos);
     // The menu's command, then the file's name in the dialog.
