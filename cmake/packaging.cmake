@@ -1,6 +1,6 @@
 # What `cmake --install` puts in place and what CPack makes of it: a .deb of the Linux programs
 # (with their manual pages, the desktop entry, icon and software-centre entry), or for each
-# Windows architecture an installer and a .zip (the programs and the README).
+# Windows architecture an installer and a .zip (the programs, the README and docs/).
 # tools/make-packages.sh makes them all.
 
 # The programs that go into the packages.
@@ -23,10 +23,16 @@ foreach(described cmake/debian/changelog shell/qt/invalid.varnoth.terminal.metai
   endif()
 endforeach()
 
+# The README's pages for users, and the picture it shows.
+set(varnoth_pages ${PROJECT_SOURCE_DIR}/docs/using.md ${PROJECT_SOURCE_DIR}/docs/upload.md
+                  ${PROJECT_SOURCE_DIR}/docs/installing.md ${PROJECT_SOURCE_DIR}/docs/windows.md
+                  ${PROJECT_SOURCE_DIR}/docs/screenshot.png)
+
 if(WIN32)
   # Each .exe carries its runtime, so the folder is complete as it is.
   install(TARGETS ${VARNOTH_PACKAGED_PROGRAMS} RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${varnoth_pages} DESTINATION docs)
   # The toolchain names the processor by its triplet (i686-w64-mingw32).
   string(REGEX REPLACE "-.*" "" varnoth_architecture "${CMAKE_SYSTEM_PROCESSOR}")
   set(CPACK_SYSTEM_NAME windows-${varnoth_architecture})
@@ -53,8 +59,8 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/shell/qt/invalid.varnoth.terminal.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   # Debian's documentation folder: the copyright and the changelog (gzip -9n, as Debian's
-  # tools compress them, so that the same sources make the same package), and the README the
-  # manual pages point to.
+  # tools compress them, so that the same sources make the same package), and the README and
+  # the pages the manual pages point to, laid out as in the sources so that their links hold.
   set(varnoth_doc ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
   set(varnoth_changelog ${PROJECT_BINARY_DIR}/changelog.gz)
   add_custom_command(
@@ -68,6 +74,7 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${varnoth_changelog}
                 ${PROJECT_SOURCE_DIR}/README.md
           DESTINATION ${varnoth_doc})
+  install(FILES ${varnoth_pages} DESTINATION ${varnoth_doc}/docs)
 
   # The manual pages, made by help2man from each program's --help and --version when the
   # programs are built, so that they follow the options; docs/man adds what --help leaves

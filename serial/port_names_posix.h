@@ -1,6 +1,6 @@
 // How the port names the terminal core builds ("\\.\COM7") find a device on a POSIX system.
 // The rule users meet (the ports folder's com<n> links first, then the n-th serial device
-// present, looked up afresh at every open) is told in full in README.md, "Port numbers";
+// present, looked up afresh at every open) is told in full in docs/using.md, "Port numbers";
 // serial_devices_linux.h finds and orders the devices. A name that is not of the COM form is
 // taken as a device path as it stands. $VARNOTH_DEVICE_ROOT, when set, names a folder holding
 // dev/ and sys/ that stands in for the machine's own, so that a pseudo-terminal can pose as an

@@ -6,7 +6,7 @@
 // registers a fixed number of ttyS ports whether or not a chip is there, so a ttyS counts only
 // when the serial core knows its port type (not PORT_UNKNOWN).
 //
-// Order (README.md, "Port numbers"): by-id names first, by that name, so that the same adapters
+// Order (docs/using.md, "Port numbers"): by-id names first, by that name, so that the same adapters
 // keep their numbers whatever order they were plugged in; then other USB devices, then the
 // rest, each by name with numbers compared as numbers.
 //

@@ -30,7 +30,7 @@ constexpr unsigned long WriteTimeLimitMilliseconds(std::size_t count) {
 
 // Port numbers run from 1 to this. Windows hands out COM numbers up to 255, and a machine that
 // has seen a few adapters, Bluetooth links or phones gives a new adapter COM25 to COM60 or so;
-// "\\.\COM255" opens like "\\.\COM3". What a number means on each platform: README.md,
+// "\\.\COM255" opens like "\\.\COM3". What a number means on each platform: docs/using.md,
 // "Port numbers".
 constexpr int HighestPortNumber = 255;
 

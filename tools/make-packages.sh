@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the packages into build/packages: the Debian package of the Linux programs
 # (varnoth-terminal_<version>_<arch>.deb) and, for each Windows architecture, an installer and a
-# .zip of the programs with the README (varnoth-terminal-<version>-windows-i686.exe and .zip,
+# .zip of the programs with the README and its pages (varnoth-terminal-<version>-windows-i686.exe and .zip,
 # -windows-x86_64.exe and .zip). Installs what is missing from Debian's packages.
 #   tools/make-packages.sh            all of them
 #   tools/make-packages.sh deb        only the .deb (or: windows, only the Windows packages)

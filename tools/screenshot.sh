@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Makes docs/screenshot.png: the window on a virtual X server (Xvfb) after "open 1", "id" and
-# "rp!" against the simulated device, typed with real key events.
+# Makes docs/screenshot.png: the window on a virtual X server (Xvfb), framed by a window manager
+# so that its title shows, after "open 1", "id" and "rp!" against the simulated device, typed
+# with real key events.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev xvfb xdotool imagemagick \
-  fonts-dejavu-core
+  fonts-dejavu-core openbox
 cmake --preset dev
 cmake --build --preset dev -j "$(nproc)" --target varnoth-terminal varnoth-simdevice
 
@@ -15,6 +16,9 @@ fail() {
   echo "screenshot: $*" >&2
   exit 1
 }
+
+openbox >"$work/openbox.log" 2>&1 &
+session_pids+=($!)
 
 mkdir "$work/ports"
 build/dev/tools/varnoth-simdevice --link "$work/ports/com1" --record "$work/received.bin" \
@@ -26,8 +30,7 @@ VARNOTH_PORTS_DIR="$work/ports" QT_QPA_PLATFORM=xcb build/dev/shell/qt/varnoth-t
   "$PWD/tools/sample-program.txt" >"$work/terminal.log" 2>&1 &
 session_pids+=($!)
 window=$(timeout 30 xdotool search --sync --name '^Varnoth serial terminal$' | head -n 1)
-# Without a window manager nothing gives the new window the keyboard.
-timeout 30 xdotool windowfocus --sync "$window"
+timeout 30 xdotool windowactivate --sync "$window"
 
 for line in "open 1" "id" "rp!"; do
   xdotool type --delay 20 "$line"
@@ -37,9 +40,10 @@ done
 { printf 'id\n'; cat tools/sample-program.txt; } >"$work/expected.bin"
 wait_for 'cmp -s "$work/expected.bin" "$work/received.bin"' ||
   fail "the device did not get the program"
-# The last answer shows on the next poll tick.
-sleep 1
+# The title says how the upload ended once the last answer is in.
+wait_for "xdotool getwindowname $window | grep -q 'went out to its end'" ||
+  fail "the title does not show the upload's end"
 
 mkdir -p docs
-import -window "$window" docs/screenshot.png
+import -frame -window "$window" docs/screenshot.png
 echo "Wrote docs/screenshot.png"

@@ -12,7 +12,7 @@
 //   - every other byte is its Latin-1 character.
 //
 // Besides the core's character limit the pane keeps at most OutputPaneLineLimit lines (the
-// README states the rule): a line of the document costs a few hundred bytes whatever its
+// rule is stated in docs/using.md): a line of the document costs a few hundred bytes whatever its
 // length, so a device that sends only line breaks would otherwise fill the character limit with
 // half a million lines and the process with hundreds of MB.
 #pragma once
