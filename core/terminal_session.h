@@ -95,6 +95,15 @@ struct TerminalSessionRecord {
     // The number "open" gave the open port (for "open 0", the one detection kept); while a lost
     // port is waited for, the number it had.
     std::int32_t PortNumber = 0;
+    // Whether the next upload is a fast one (core/poll_cycle.h), as the user chose; and whether
+    // the running one is, as it was when it started.
+    bool FastUploads = false;
+    bool UploadIsFast = false;
+    // A fast upload's clock readings (MonotonicMilliseconds): the last data, the last look,
+    // 0 before the first; and the silence since the last tick period counted.
+    unsigned long long LastArrivalAt = 0;
+    unsigned long long LastArrivalPollAt = 0;
+    unsigned QuietMilliseconds = 0;
     // Set from the moment the open port's device goes away until it is back or "open" is typed.
     bool WaitingForLostPort = false;
     // Ticks left until the next look for the lost port's device.

@@ -261,6 +261,7 @@ void StartUploadOf(std::FILE* file, std::int32_t lineCount) {
     TerminalSession.UploadFile = file;
     TerminalSession.UploadLineTotal = lineCount;
     TerminalSession.UploadLineNumber = 0;
+    TerminalSession.UploadIsFast = TerminalSession.FastUploads;
     TerminalSession.Uploading = 1;
     TerminalSession.LastUploadEnd = UploadEnd::None;
     int error = 0;

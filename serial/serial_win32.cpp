@@ -269,6 +269,38 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     return count;
 }
 
+// "COMMTIMEOUTS structure", Win32 documentation: with ReadIntervalTimeout and
+// ReadTotalTimeoutMultiplier at MAXDWORD, a ReadFile returns at once with what is queued, or
+// with the first bytes that arrive within ReadTotalTimeoutConstant; with the interval alone at
+// MAXDWORD it returns at once, with what is queued or nothing. The port's own time-outs come
+// back afterwards.
+std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
+                        unsigned waitMilliseconds) {
+    DWORD got = 0;
+    bool gone = false;
+    if (handle != InvalidPortHandle && capacity > 1) {
+        const HANDLE port = Win32Handle(handle);
+        COMMTIMEOUTS usual{};
+        GetCommTimeouts(port, &usual);
+        COMMTIMEOUTS arriving{};
+        arriving.ReadIntervalTimeout = MAXDWORD;
+        arriving.ReadTotalTimeoutMultiplier = waitMilliseconds > 0 ? MAXDWORD : 0;
+        arriving.ReadTotalTimeoutConstant = waitMilliseconds;
+        arriving.WriteTotalTimeoutMultiplier = usual.WriteTotalTimeoutMultiplier;
+        arriving.WriteTotalTimeoutConstant = usual.WriteTotalTimeoutConstant;
+        // The buffer holds at most a chunk of 65,535 bytes, so its size fits a DWORD.
+        const bool read = SetCommTimeouts(port, &arriving) &&
+                          ReadFile(port, buffer, static_cast<DWORD>(capacity - 1), &got, nullptr);
+        SetCommTimeouts(port, &usual);
+        gone = !read && !DeviceStillThere(port);
+    }
+    if (capacity > 0) {
+        buffer[got] = '\0';
+    }
+    goneHandle = gone ? handle : InvalidPortHandle;
+    return got;
+}
+
 bool PortDeviceGone(SerialHandle handle) {
     return handle != InvalidPortHandle && handle == goneHandle;
 }
@@ -284,6 +316,10 @@ SerialHandle ReopenLastPort(std::int32_t* numberNow) {
 
 void ClosePort(SerialHandle handle) {
     CloseHandle(Win32Handle(handle));
+}
+
+unsigned long long MonotonicMilliseconds() {
+    return GetTickCount64();
 }
 
 void SleepMilliseconds(unsigned milliseconds) {

@@ -30,8 +30,13 @@ inline bool Type(const std::string& line, bool leftCtrlHeld = false) {
 }
 
 // One timer tick. Its read may not last longer than the tick: a window would stop answering
-// for as long as a talking device kept it reading.
+// for as long as a talking device kept it reading. During a fast upload, a tick period's look
+// for what arrived, as varnoth-upload's loop makes it.
 inline void Tick() {
+    if (FastUploadRunning()) {
+        PollArrived(PollIntervalMilliseconds);
+        return;
+    }
     FakeSerial.readBudgetLimit = PollIntervalMilliseconds;
     PollTick();
     FakeSerial.readBudgetLimit = UnlimitedReadBudget;

@@ -39,6 +39,12 @@ void TakeUploadPath(const char* commandLineRest);
 constexpr WPARAM PaneMenuCopy = 1;
 constexpr WPARAM PaneMenuSelectAll = 2;
 constexpr WPARAM PaneMenuSaveAs = 3;
+constexpr WPARAM PaneMenuFastUpload = 4;
+
+// The poll timer, every 100 ms; and while a fast upload runs, the short timer that looks for
+// what arrived (USER_TIMER_MINIMUM, 10 ms: "SetTimer", Win32 documentation).
+constexpr UINT_PTR PollTimerId = 0;
+constexpr UINT_PTR ArrivalTimerId = 1;
 
 // Asks for a file and writes into it exactly the bytes the pane holds; a message box gives the
 // system's reason when the file cannot be written.

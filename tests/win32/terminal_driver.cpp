@@ -204,6 +204,11 @@ TEST_F(TerminalTest, TheCommandLineNamesTheProgramFile) {
         Type(open + "\rrp!\r");
         EXPECT_EQ(Await(answering, sent), sent) << rest;
     }
+    // "Fast upload" in the pane's menu: the next "rp!" sends the same lines.
+    PostMessageA(output_, WM_COMMAND, PaneMenuFastUpload, 0);
+    const auto fast = Arrivals(3);
+    Type("rp!\r");
+    EXPECT_EQ(Await(fast, lines), lines);
 }
 
 // The title tells where the terminal stands: the port, how far "rp!" has come, and how it
