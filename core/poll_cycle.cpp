@@ -3,6 +3,7 @@
 #include "core/control_bytes.h"
 #include "core/pane.h"
 #include "core/port_connection.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
 
@@ -19,12 +20,19 @@ void FeedUpload(const char* chunk, std::size_t count) {
     TerminalSession.IdleTicks = 0;
 }
 
-// What a read brought: a running upload acts on it first, then it shows, continuing the chunk.
+// What a read brought: a running upload acts on it first, then it is logged and shown,
+// continuing the chunk.
 void TakeReceived(std::size_t count) {
     if (TerminalSession.Uploading) {
         FeedUpload(ReceiveBuffer, count);
     }
-    AppendDeviceText(ConvertForDisplay(ReceiveBuffer, count));
+    const unsigned long long takenAt = FirstByteTakenAt();
+    LogBytes(LogSource::Device, ReceiveBuffer, count, takenAt);
+    if (TerminalSession.ShowHex) {
+        AppendHexRows(ReceiveBuffer, count, takenAt);
+    } else {
+        AppendDeviceText(ConvertForDisplay(ReceiveBuffer, count), takenAt);
+    }
     TerminalSession.ReceivedInChunk += count;
 }
 
@@ -76,12 +84,11 @@ void PollTick() {
     // A device that went away is not a silent one, so its ticks are not idle ones.
     if (PortDeviceGone(TerminalSession.PortHandle)) {
         LosePort();
-        return;
-    }
-    // A tick that read anything is not an idle one, even if it only continued a chunk.
-    if (count == 0 && TerminalSession.Uploading) {
+    } else if (count == 0 && TerminalSession.Uploading) {
+        // A tick that read anything is not an idle one, even if it only continued a chunk.
         CountIdleTick();
     }
+    ReportLogFailure();
 }
 
 bool FastUploadRunning() {
@@ -132,6 +139,7 @@ void PollArrived(unsigned waitMilliseconds) {
         TerminalSession.LastArrivalPollAt = 0;
         TerminalSession.QuietMilliseconds = 0;
     }
+    ReportLogFailure();
 }
 
 unsigned ArrivalWaitMilliseconds() {

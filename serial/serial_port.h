@@ -86,6 +86,11 @@ constexpr unsigned UnlimitedReadBudget = ~0u;
 std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
                         unsigned waitMilliseconds);
 
+// When the last ReadPort or ReadArrived that got anything took its first byte from the driver
+// (MonotonicMilliseconds): the time a session log stamps the line with. Bytes already queued
+// when a tick's read began came within a tick before it.
+unsigned long long FirstByteTakenAt();
+
 // Whether the last ReadPort on `handle` ended because the device behind the port went away
 // (unplugged, powered off, its USB bridge reset) rather than because the line went quiet. The
 // port is of no more use then: close it. A silent device that is still there is never gone.

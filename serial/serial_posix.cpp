@@ -92,6 +92,9 @@ ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
     return got;
 }
 
+// When the last read that got anything took its first byte.
+unsigned long long firstByteTakenAt = 0;
+
 // How a read of one chunk ended: the line went quiet for the read time-out, the device went
 // away, the budget ran out while bytes kept coming, or the buffer filled. Only the first two end
 // the chunk; after the others it goes on in the next read.
@@ -133,6 +136,9 @@ ReadEnd ReadChunk(int fd, char* buffer, std::size_t room, unsigned budgetMillise
             continue;
         }
         const bool emptied = got < room - *count;
+        if (*count == 0) {
+            firstByteTakenAt = MonotonicMilliseconds();
+        }
         *count += got;
         lastData = Now();
         if (*count == room) {
@@ -329,8 +335,15 @@ std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
     if (capacity > 0) {
         buffer[count] = '\0';
     }
+    if (count > 0) {
+        firstByteTakenAt = MonotonicMilliseconds();
+    }
     goneHandle = gone ? handle : InvalidPortHandle;
     return count;
+}
+
+unsigned long long FirstByteTakenAt() {
+    return firstByteTakenAt;
 }
 
 bool PortDeviceGone(SerialHandle handle) {

@@ -20,6 +20,8 @@ HANDLE Win32Handle(SerialHandle handle) {
 char lastPort[24];
 // The port whose last read found its device gone, or none.
 SerialHandle goneHandle = InvalidPortHandle;
+// When the last read that got anything took its first byte.
+unsigned long long firstByteTakenAt = 0;
 
 // After a USB adapter is removed, every call on its handle fails (ERROR_ACCESS_DENIED,
 // ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED and their kin), while a silent line only lets
@@ -255,6 +257,9 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
             gone = !DeviceStillThere(Win32Handle(handle));
             break;
         }
+        if (count == 0) {
+            firstByteTakenAt = GetTickCount64();
+        }
         ++count;
         if (GetTickCount() - started >= budgetMilliseconds) {
             outOfTime = true;
@@ -297,8 +302,15 @@ std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
     if (capacity > 0) {
         buffer[got] = '\0';
     }
+    if (got > 0) {
+        firstByteTakenAt = GetTickCount64();
+    }
     goneHandle = gone ? handle : InvalidPortHandle;
     return got;
+}
+
+unsigned long long FirstByteTakenAt() {
+    return firstByteTakenAt;
 }
 
 bool PortDeviceGone(SerialHandle handle) {

@@ -10,11 +10,13 @@
 #include "core/input_line_commands.h"
 #include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "tests/fakes/fake_pane.h"
 #include "tests/fakes/fake_serial.h"
 
 inline void ResetCore() {
+    StopLog();
     if (TerminalSession.UploadFile != nullptr) {
         std::fclose(TerminalSession.UploadFile);
     }

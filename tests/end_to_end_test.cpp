@@ -119,6 +119,10 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
         {"--answer none", "--fast --port 1 P", 3, "00000", "", "did not answer it"},
         {"--answer garbage", "--fast --port 1 P", 3, "00000", "?????\n", "answered it wrongly"},
         {"--delay 1500", "--fast --port 1 P", 0, "00", "+\n", "1 line in", 0, "0\n"},
+        // A log that fills the disk stops, said once; the upload goes on.
+        {"", "--log /dev/full --port 1 P", 0, WholeProgram, "++++++++++++\n",
+         "connected to port 1\nvarnoth-upload: the log stopped: /dev/full: No space left on "
+         "device\nvarnoth-upload: /"},
         {"", "--port 256 P", 2, "", "",
          "varnoth-upload: --port takes a number from 0 to 255, not 256\n"
          "varnoth-upload --help for more\n"},

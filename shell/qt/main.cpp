@@ -4,9 +4,9 @@
 #include <QSocketNotifier>
 
 #include "core/port_connection.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "shell/exit_signals_posix.h"
-#include "shell/qt/command_line.h"
 #include "shell/qt/program_options.h"
 #include "shell/qt/terminal_window.h"
 
@@ -47,16 +47,21 @@ bool Set(const char* variable) {
 
 int main(int argc, char** argv) {
     // Answered before Qt starts, so they need no display.
-    const CommandLineOption option = SoleOption(argc, argv);
-    if (option != CommandLineOption::None) {
-        return RunOption(option);
+    ProgramOptions options;
+    const int answered = ReadProgramOptions(argc, argv, &options);
+    if (answered >= 0) {
+        return answered;
     }
-    // A path too long for the session record is refused by the core, and "rp!" then says
-    // there is no program to upload.
-    SetUploadPath(ProgramFilePath(argc, argv).c_str());
-    // Every argument belongs to the path, so Qt is shown only the program's name and takes no
-    // options (-platform, -style ...) from the command line; its environment variables
-    // (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
+    // A path too long for the session record is refused by the core, and "rp!" then says so.
+    SetUploadPath(options.programPath.c_str());
+    // A log that cannot be had is said before any window opens.
+    char reason[LogFileReasonCapacity] = "";
+    if (options.logPath != nullptr && !StartLog(options.logPath, reason)) {
+        std::fprintf(stderr, "varnoth-terminal: cannot log to %s: %s\n", options.logPath, reason);
+        return ExitUsage;
+    }
+    // Qt is shown only the program's name and takes no options (-platform, -style ...) from the
+    // command line; its environment variables (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
     int qtArgc = argc > 0 ? 1 : 0;
     // QT_QPA_PLATFORM (offscreen, vnc ...) needs neither.
     if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
@@ -79,5 +84,6 @@ int main(int argc, char** argv) {
     // Closing the window, the last one, ends the loop with 0.
     const int status = application.exec();
     ClosePortIfOpen();
+    StopLog();
     return status;
 }

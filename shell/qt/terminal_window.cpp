@@ -12,7 +12,9 @@
 #include <QSocketNotifier>
 #include <QWindow>
 
+#include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/output_pane_edit.h"
@@ -20,7 +22,6 @@
 TerminalWindow::TerminalWindow()
     : inputLine_(new InputLineEdit(&leftControl_, this)),
       outputPane_(new OutputPaneEdit(inputLine_, this)) {
-    clock_.start();
     // Tab goes from the pane to the input line, as the panes stand on screen.
     setTabOrder(outputPane_, inputLine_);
     // Devices print tables and aligned columns.
@@ -128,7 +129,7 @@ void TerminalWindow::ShowState(bool lineEntered) {
     char title[WindowTitleCapacity];
     char placeholder[PlaceholderCapacity];
     const bool uploadEnded =
-        UpdateWindowState(&state_, clock_.elapsed() / 1000.0, lineEntered, title, placeholder);
+        UpdateWindowState(&state_, lineEntered, title, placeholder);
     // The path's bytes came from the command line, in the locale's encoding.
     setWindowTitle(QString::fromLocal8Bit(title));
     inputLine_->setPlaceholderText(QString::fromLocal8Bit(placeholder));
@@ -145,8 +146,50 @@ QMenu* TerminalWindow::NewPaneMenu() {
     fast->setCheckable(true);
     fast->setChecked(TerminalSession.FastUploads);
     connect(fast, &QAction::toggled, this, [](bool on) { TerminalSession.FastUploads = on; });
+    // How what comes from now on shows; the log and what is sent stay as they are.
+    QAction* times = menu->addAction(QStringLiteral("Show times"));
+    times->setCheckable(true);
+    times->setChecked(TerminalSession.ShowTimes);
+    connect(times, &QAction::toggled, this, [](bool on) { TerminalSession.ShowTimes = on; });
+    QAction* hex = menu->addAction(QStringLiteral("Show bytes in hex"));
+    hex->setCheckable(true);
+    hex->setChecked(TerminalSession.ShowHex);
+    connect(hex, &QAction::toggled, this, [](bool on) { ShowBytesInHex(on); });
+    QAction* log = menu->addAction(QStringLiteral(u"Log to file\u2026"));
+    log->setCheckable(true);
+    log->setChecked(LogPath() != nullptr);
+    connect(log, &QAction::toggled, this, [this](bool on) {
+        if (on) {
+            LogToFile();
+        } else {
+            StopLog();
+        }
+        ShowState(false);
+    });
     menu->addAction(QStringLiteral(u"Save as\u2026"), this, &TerminalWindow::SavePaneAs);
     return menu;
+}
+
+void TerminalWindow::LogToFile() {
+    // The log is appended to, never truncated: an existing file is no reason to ask.
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Log the session to"), SaveFolder(),
+        QStringLiteral("Log files (*.log);;All files (*)"), nullptr,
+        QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty()) {
+        StartLogTo(path);
+    }
+}
+
+bool TerminalWindow::StartLogTo(const QString& path) {
+    char reason[LogFileReasonCapacity] = "";
+    if (StartLog(path.toLocal8Bit().constData(), reason)) {
+        return true;
+    }
+    QMessageBox::warning(this, QString::fromLatin1(WindowTitle),
+                         QStringLiteral("The session cannot be logged to %1:\n%2")
+                             .arg(path, QString::fromLocal8Bit(reason)));
+    return false;
 }
 
 QString TerminalWindow::SaveFolder() {

@@ -2,7 +2,6 @@
 // routing that makes typing anywhere end up in the input line.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,6 +32,8 @@ class TerminalWindow : public QWidget {
     void SavePaneTo(const QString& path);
     // Where "Save as…" opens: the program file's folder, or else the home folder.
     static QString SaveFolder();
+    // Logs the session into `path` (core/session_log.h); a message box says why when it cannot.
+    bool StartLogTo(const QString& path);
 
   protected:
     bool event(QEvent* event) override;
@@ -47,12 +48,12 @@ class TerminalWindow : public QWidget {
     void WatchForArrivals();
     void ShowState(bool lineEntered);
     void SavePaneAs();
+    void LogToFile();
 
     LeftControlKey leftControl_;
     InputLineEdit* inputLine_;
     OutputPaneEdit* outputPane_;
     QTimer pollTimer_;
-    QElapsedTimer clock_;
     QSocketNotifier* arrivals_ = nullptr;
     WindowState state_;
     // The frame's size is known only once the window is on screen; the client area is

@@ -11,6 +11,7 @@
 #include "core/port_connection.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
+#include "core/session_log.h"
 #include "core/upload_report.h"
 #include "shell/upload/upload_console.h"
 
@@ -31,7 +32,7 @@ constexpr int ExitInterrupted = 130;
 
 // In the shape help2man reads ("Usage:", an "Exit status:" heading), which makes the manual page.
 constexpr const char* Usage =
-    "Usage: varnoth-upload [--port N] [--fast] [--quiet] PROGRAM-FILE\n"
+    "Usage: varnoth-upload [--port N] [--fast] [--log FILE] [--quiet] PROGRAM-FILE\n"
     "  or:  varnoth-upload --list-ports | --help | --version\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
@@ -40,6 +41,8 @@ constexpr const char* Usage =
     "  --fast        send each line as soon as the device answers the one before, not at\n"
     "                the next 100 ms tick: as fast as the device paces it; the lines, the\n"
     "                answers, the retries and the one-second silence rule stay the same\n"
+    "  --log FILE    log the session into FILE, appended to: each line sent, each answer\n"
+    "                and the upload's end, with their times\n"
     "  --quiet       no progress line, and no messages when all goes well\n"
     "  --list-ports  the ports present, with the numbers --port takes\n"
     "  --help        this text\n"
@@ -52,7 +55,7 @@ constexpr const char* Usage =
     "  0    the program file went out to its end; the closing line on standard error\n"
     "       says how any other ended, and at which line\n"
     "  1    the device ended the upload early, with '*' or '>'\n"
-    "  2    bad usage\n"
+    "  2    bad usage, or the log file cannot be opened\n"
     "  3    gave up on a line after 4 retries: the device was silent or answered wrongly,\n"
     "       or the line would not go out whole\n"
     "  4    the port is missing, busy or no serial port, or detection found no device\n"
@@ -73,6 +76,7 @@ struct Options {
     std::int32_t port = DetectPortNumber;
     bool fast = false;
     bool quiet = false;
+    const char* log = nullptr;
     const char* path = nullptr;
 };
 
@@ -102,9 +106,10 @@ int UsageError(const char* problem, const char* what) {
 // Returns -1 when the program is to run, else the exit status (after --help, --version or a
 // usage error). Options may come before or after the program file; "--" ends them.
 int ParseArguments(int argc, char** argv, Options* options) {
-    enum Choice { Port = 1, Fast, Quiet, ListPorts, Help, Version };
+    enum Choice { Port = 1, Fast, Log, Quiet, ListPorts, Help, Version };
     static const option Known[] = {{"port", required_argument, nullptr, Port},
                                    {"fast", no_argument, nullptr, Fast},
+                                   {"log", required_argument, nullptr, Log},
                                    {"quiet", no_argument, nullptr, Quiet},
                                    {"list-ports", no_argument, nullptr, ListPorts},
                                    {"help", no_argument, nullptr, Help},
@@ -121,6 +126,9 @@ int ParseArguments(int argc, char** argv, Options* options) {
             break;
         case Fast:
             options->fast = true;
+            break;
+        case Log:
+            options->log = optarg;
             break;
         case Quiet:
             options->quiet = true;
@@ -342,6 +350,12 @@ int Run(const Options& options) {
     if (program == nullptr) {
         return ExitNoProgramFile;
     }
+    char reason[LogFileReasonCapacity] = "";
+    if (options.log != nullptr && !StartLog(options.log, reason)) {
+        std::fclose(program);
+        Say("cannot log to %s: %s", options.log, reason);
+        return ExitUsage;
+    }
     CatchInterrupts();
     // Detection probes port after port without looking at the interrupt flag, so an
     // interrupt during it is acted on when it is over (or a second one ends the program).
@@ -367,7 +381,9 @@ int Run(const Options& options) {
     // device sent last ends its line first, as the line going quiet would have.
     EndReceivedChunk();
     ClosePortIfOpen();
-    return Conclude(options, start);
+    const int status = Conclude(options, start);
+    StopLog();
+    return status;
 }
 
 } // namespace

@@ -40,6 +40,9 @@ constexpr WPARAM PaneMenuCopy = 1;
 constexpr WPARAM PaneMenuSelectAll = 2;
 constexpr WPARAM PaneMenuSaveAs = 3;
 constexpr WPARAM PaneMenuFastUpload = 4;
+constexpr WPARAM PaneMenuShowTimes = 5;
+constexpr WPARAM PaneMenuShowHex = 6;
+constexpr WPARAM PaneMenuLogToFile = 7;
 
 // The poll timer, every 100 ms; and while a fast upload runs, the short timer that looks for
 // what arrived (USER_TIMER_MINIMUM, 10 ms: "SetTimer", Win32 documentation).
@@ -49,6 +52,9 @@ constexpr UINT_PTR ArrivalTimerId = 1;
 // Asks for a file and writes into it exactly the bytes the pane holds; a message box gives the
 // system's reason when the file cannot be written.
 void SavePaneAs();
+// Asks for a file and logs the session into it (core/session_log.h); a message box gives the
+// system's reason when it cannot be opened.
+void LogToFile();
 // The pane's whole text, valid until the next pane primitive; `length` gets its length.
 const char* WholePaneText(std::size_t* length);
 

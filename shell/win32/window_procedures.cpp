@@ -6,7 +6,9 @@
 
 #include "core/input_line_commands.h"
 #include "core/pane_primitives.h"
+#include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "core/session_log.h"
 #include "shell/input_history.h"
 #include "shell/win32/main_window.h"
 #include "shell/window_state.h"
@@ -115,6 +117,12 @@ void ShowPaneMenu(HWND pane, LPARAM position) {
         AppendMenuA(menu, MF_SEPARATOR, 0, nullptr) &&
         AppendMenuA(menu, MF_STRING | (TerminalSession.FastUploads ? MF_CHECKED : 0),
                     PaneMenuFastUpload, "&Fast upload") &&
+        AppendMenuA(menu, MF_STRING | (TerminalSession.ShowTimes ? MF_CHECKED : 0),
+                    PaneMenuShowTimes, "Show &times") &&
+        AppendMenuA(menu, MF_STRING | (TerminalSession.ShowHex ? MF_CHECKED : 0),
+                    PaneMenuShowHex, "Show bytes in &hex") &&
+        AppendMenuA(menu, MF_STRING | (LogPath() != nullptr ? MF_CHECKED : 0), PaneMenuLogToFile,
+                    "&Log to file...") &&
         AppendMenuA(menu, MF_STRING, PaneMenuSaveAs, "&Save as...");
     if (built) {
         TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, pane, nullptr);
@@ -138,7 +146,7 @@ void ShowTerminalState(bool lineEntered) {
     char title[WindowTitleCapacity];
     char placeholder[PlaceholderCapacity];
     const bool uploadEnded =
-        UpdateWindowState(&State, GetTickCount64() / 1000.0, lineEntered, title, placeholder);
+        UpdateWindowState(&State, lineEntered, title, placeholder);
     char shown[WindowTitleCapacity] = "";
     GetWindowTextA(MainWindowHandle(), shown, sizeof shown);
     if (std::strcmp(title, shown) != 0) {
@@ -202,6 +210,20 @@ LRESULT CALLBACK OutputPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case PaneMenuFastUpload:
             // Used by the next "rp!"; off at every start, as the terminal keeps no settings.
             TerminalSession.FastUploads = !TerminalSession.FastUploads;
+            return 0;
+        case PaneMenuShowTimes:
+            TerminalSession.ShowTimes = !TerminalSession.ShowTimes;
+            return 0;
+        case PaneMenuShowHex:
+            ShowBytesInHex(!TerminalSession.ShowHex);
+            return 0;
+        case PaneMenuLogToFile:
+            if (LogPath() != nullptr) {
+                StopLog();
+            } else {
+                LogToFile();
+            }
+            ShowTerminalState(false);
             return 0;
         case PaneMenuSaveAs:
             SavePaneAs();

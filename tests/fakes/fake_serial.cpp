@@ -110,6 +110,9 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, un
         }
     }
     buffer[count] = '\0';
+    if (count > 0) {
+        FakeSerial.firstByteTakenAt = FakeSerial.nowMilliseconds;
+    }
     return count;
 }
 
@@ -142,7 +145,14 @@ std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
         }
     }
     buffer[count] = '\0';
+    if (count > 0) {
+        FakeSerial.firstByteTakenAt = FakeSerial.nowMilliseconds;
+    }
     return count;
+}
+
+unsigned long long FirstByteTakenAt() {
+    return FakeSerial.firstByteTakenAt;
 }
 
 unsigned long long MonotonicMilliseconds() {

@@ -38,6 +38,8 @@ struct FakeSerialState {
     // The clock: it moves on only as the core waits (sleeps, reads that find nothing) and as
     // the test moves it.
     unsigned long long nowMilliseconds = 1;
+    // When the last read that got anything took it: the clock as it was then.
+    unsigned long long firstByteTakenAt = 0;
 };
 
 extern FakeSerialState FakeSerial;

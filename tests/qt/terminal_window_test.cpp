@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -184,6 +185,27 @@ class TerminalWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!TerminalSession.Uploading, DeviceWaitMilliseconds);
         QCOMPARE(TerminalSession.LastUploadEnd, UploadEnd::FileSent);
         TerminalSession.FastUploads = false;
+    }
+
+    // "Show times" leads each line with its time; "Show bytes in hex" shows what comes next as
+    // rows of hex, and both are the menu's.
+    void timesAndHexShowInThePane() {
+        PseudoTerminal device;
+        QCOMPARE(symlink(device.SlavePath().c_str(), ports_->Entry(1).c_str()), 0);
+        EnterLine(QStringLiteral("open 1"));
+        std::unique_ptr<QMenu> menu(window_->NewPaneMenu());
+        for (QAction* action : menu->actions()) {
+            if (action->text() == "Show times" || action->text() == "Show bytes in hex") {
+                action->trigger();
+            }
+        }
+        QVERIFY(device.Send("ok>"));
+        const QRegularExpression row(QStringLiteral(
+            "\\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d 6f 6b 3e +\\|ok>\\|\\n$"));
+        QTRY_VERIFY2_WITH_TIMEOUT(row.match(Pane()->toPlainText()).hasMatch(),
+                                  qPrintable(Pane()->toPlainText()), DeviceWaitMilliseconds);
+        TerminalSession.ShowTimes = false;
+        ShowBytesInHex(false);
     }
 
     // Through the menu's action and the file dialog; a folder cannot be written to.
