@@ -56,6 +56,9 @@ void CatchExitSignals() {
     for (const int number : ExitSignals) {
         sigaction(number, &action, nullptr);
     }
+    // A program started with them blocked (varnoth-upload's children are) gets them now,
+    // also one sent before it got here.
+    sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
 }
 
 bool ExitSignalCaught() {

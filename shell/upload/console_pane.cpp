@@ -6,17 +6,17 @@
 
 #include "core/pane_primitives.h"
 #include "core/terminal_session.h"
+#include "shell/upload/many_ports.h"
 #include "shell/upload/upload_console.h"
 
 namespace {
 
 // The core's own messages are one short line ("connected to port 3"); more is cut.
 constexpr std::size_t CoreMessageCapacity = 512;
-// A line the program writes: a message naming a path of at most 511 bytes and its reason.
-constexpr std::size_t SayCapacity = 1024;
 constexpr const char* MessagePrefix = "varnoth-upload: ";
 
 char CoreMessage[CoreMessageCapacity];
+char Said[SaidTextCapacity];
 std::size_t CoreMessageLength = 0;
 // Characters of the progress line now on the terminal; 0 when none is shown.
 std::size_t ProgressWidth = 0;
@@ -134,11 +134,14 @@ void DrawProgressLine(const char* text) {
 }
 
 void Say(const char* format, ...) {
-    char line[SayCapacity];
     std::va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
+    std::vsnprintf(Said, sizeof Said, format, arguments);
     va_end(arguments);
+    // The parent reads standard error as report lines; the child's last words go into its end.
+    if (ReportingToParent()) {
+        return;
+    }
     WipeProgressLine();
     // On a terminal the message starts a line of its own, not at the end of the device's
     // (where the progress line was, below it, is one already).
@@ -148,6 +151,10 @@ void Say(const char* format, ...) {
     DeviceLineOpen = false;
     ProgressBelowDeviceLine = false;
     DeviceColumn = 0;
-    std::fprintf(stderr, "%s%s\n", MessagePrefix, line);
+    std::fprintf(stderr, "%s%s\n", MessagePrefix, Said);
     std::fflush(stderr);
+}
+
+const char* LastSaid() {
+    return Said;
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "shell/exit_signals_posix.h"
@@ -39,6 +40,25 @@ void MoveCursorToEndOfRowAbove(std::size_t column) {
     if (column > 0) {
         std::fprintf(stderr, "\033[%zuC", column);
     }
+}
+
+void MoveCursorUpRows(std::size_t rows) {
+    if (rows > 0) {
+        std::fprintf(stderr, "\033[%zuA", rows);
+    }
+    std::fputc('\r', stderr);
+}
+
+// The terminal driver knows the window's size (TIOCGWINSZ, tty_ioctl(4)); a terminal that was
+// never told one says 0.
+bool TerminalSize(std::size_t* columns, std::size_t* rows) {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        return false;
+    }
+    *columns = size.ws_col;
+    *rows = size.ws_row;
+    return true;
 }
 
 // POSIX streams pass bytes unchanged already.

@@ -70,6 +70,31 @@ void MoveCursorToEndOfRowAbove(std::size_t column) {
     SetConsoleCursorPosition(console, place);
 }
 
+void MoveCursorUpRows(std::size_t rows) {
+    std::fflush(stderr);
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    if (!GetConsoleScreenBufferInfo(console, &screen)) {
+        return;
+    }
+    COORD place = screen.dwCursorPosition;
+    const SHORT up = static_cast<SHORT>(rows < static_cast<std::size_t>(place.Y) ? rows : place.Y);
+    place.Y = static_cast<SHORT>(place.Y - up);
+    place.X = 0;
+    SetConsoleCursorPosition(console, place);
+}
+
+// The window onto the screen buffer, not the buffer: rows drawn in place must all be seen.
+bool TerminalSize(std::size_t* columns, std::size_t* rows) {
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen)) {
+        return false;
+    }
+    *columns = static_cast<std::size_t>(screen.srWindow.Right - screen.srWindow.Left + 1);
+    *rows = static_cast<std::size_t>(screen.srWindow.Bottom - screen.srWindow.Top + 1);
+    return true;
+}
+
 // The C runtime's text mode would widen every LF the device sends to CR LF.
 void PrepareStandardOutput() {
     _setmode(_fileno(stdout), _O_BINARY);

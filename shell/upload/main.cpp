@@ -1,5 +1,7 @@
-// varnoth-upload [--port N] [--fast] [--quiet] PROGRAM-FILE | --list-ports: the program's entry, its
-// arguments, the tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
+// varnoth-upload [--port N]... [--all] [--fast] [--log FILE] [--quiet] PROGRAM-FILE | --list-ports:
+// the program's entry, its arguments, the tick loop and the exit status. How the parts fit:
+// shell/upload/upload_console.h; several ports at once: shell/upload/many_ports.h.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -9,47 +11,44 @@
 #include "core/pane.h"
 #include "core/poll_cycle.h"
 #include "core/port_connection.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
-#include "core/session_log.h"
 #include "core/upload_report.h"
+#include "shell/upload/many_ports.h"
 #include "shell/upload/upload_console.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The exit status a script can rely on; the usage text lists them.
-constexpr int ExitSent = 0;
-constexpr int ExitStoppedByDevice = 1;
-constexpr int ExitUsage = 2;
-constexpr int ExitGaveUp = 3;
-constexpr int ExitNoPort = 4;
-constexpr int ExitNoProgramFile = 5;
-constexpr int ExitDeviceGone = 6;
-// The shells' own status for a program ended by SIGINT: 128 and the signal's number.
-constexpr int ExitInterrupted = 130;
-
 // In the shape help2man reads ("Usage:", an "Exit status:" heading), which makes the manual page.
 constexpr const char* Usage =
-    "Usage: varnoth-upload [--port N] [--fast] [--log FILE] [--quiet] PROGRAM-FILE\n"
+    "Usage: varnoth-upload [--port N]... [--all] [--fast] [--log FILE] [--quiet] PROGRAM-FILE\n"
     "  or:  varnoth-upload --list-ports | --help | --version\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
     "  --port N      the port, numbered as for \"open N\" in the terminal (1 to 255); without\n"
-    "                it, or with 0, the device is found as \"open 0\" finds it\n"
+    "                it, or with 0, the device is found as \"open 0\" finds it; given more\n"
+    "                than once, the file goes to each port named, all at the same time\n"
+    "  --all         upload to every port whose device answers the identification\n"
+    "                request, as \"open 0\" finds one, all at the same time\n"
     "  --fast        send each line as soon as the device answers the one before, not at\n"
     "                the next 100 ms tick: as fast as the device paces it; the lines, the\n"
     "                answers, the retries and the one-second silence rule stay the same\n"
     "  --log FILE    log the session into FILE, appended to: each line sent, each answer\n"
-    "                and the upload's end, with their times\n"
+    "                and the upload's end, with their times; with several ports each\n"
+    "                port logs into a file of its own, FILE with the port's number before\n"
+    "                its extension (--log upload.log: upload-3.log for port 3)\n"
     "  --quiet       no progress line, and no messages when all goes well\n"
     "  --list-ports  the ports present, with the numbers --port takes\n"
     "  --help        this text\n"
     "  --version     the program's version\n"
     "\n"
     "What the device sends goes to standard output; messages and the progress line go to\n"
-    "standard error.\n"
+    "standard error. With several ports what the devices send is not shown: standard\n"
+    "error has a row per port, redrawn in place on a terminal (elsewhere a line per port\n"
+    "as it ends), and at the end a table of each port's device, result, lines and time.\n"
     "\n"
     "Exit status:\n"
     "  0    the program file went out to its end; the closing line on standard error\n"
@@ -64,6 +63,9 @@ constexpr const char* Usage =
     "       before; a pipe that turns out so stops at that line\n"
     "  6    the device went away during the upload (unplugged, reset, powered off); the\n"
     "       program does not wait for it to come back\n"
+    "  7    several ports: the upload to at least one of them did not go to its end, or\n"
+    "       never began; the table says which and why (with --all, 4 when no port's\n"
+    "       device answered)\n"
     "  130  interrupted (Ctrl+C, SIGTERM, SIGHUP, the console closed)\n";
 
 // "open N" takes the text after "open": a blank and the number (room for any 32-bit one).
@@ -71,9 +73,19 @@ constexpr std::size_t PortArgumentCapacity = 16;
 // The progress line: counts, percent, pace and time left, well within a terminal's width.
 constexpr std::size_t ProgressCapacity = 96;
 constexpr auto TickPeriod = std::chrono::milliseconds(PollIntervalMilliseconds);
+// When the upload began; the clock's epoch until it does.
+Clock::time_point UploadStart{};
 
 struct Options {
     std::int32_t port = DetectPortNumber;
+    // Every --port given, in their order.
+    std::int32_t ports[ChildCapacity] = {};
+    int portCount = 0;
+    bool all = false;
+    // A child of an upload to several ports (shell/upload/many_ports.h): it says how it goes in
+    // report lines, and with --only-if-answering uploads only to a device that answers the probe.
+    bool reportToParent = false;
+    bool onlyIfAnswering = false;
     bool fast = false;
     bool quiet = false;
     const char* log = nullptr;
@@ -106,8 +118,23 @@ int UsageError(const char* problem, const char* what) {
 // Returns -1 when the program is to run, else the exit status (after --help, --version or a
 // usage error). Options may come before or after the program file; "--" ends them.
 int ParseArguments(int argc, char** argv, Options* options) {
-    enum Choice { Port = 1, Fast, Log, Quiet, ListPorts, Help, Version };
+    enum Choice {
+        Port = 1,
+        All,
+        Fast,
+        Log,
+        Quiet,
+        ListPorts,
+        Help,
+        Version,
+        ReportToParentOption,
+        OnlyIfAnswering
+    };
+    // The last two are for the program's own children; --help leaves them out.
     static const option Known[] = {{"port", required_argument, nullptr, Port},
+                                   {"all", no_argument, nullptr, All},
+                                   {"report-to-parent", no_argument, nullptr, ReportToParentOption},
+                                   {"only-if-answering", no_argument, nullptr, OnlyIfAnswering},
                                    {"fast", no_argument, nullptr, Fast},
                                    {"log", required_argument, nullptr, Log},
                                    {"quiet", no_argument, nullptr, Quiet},
@@ -123,6 +150,22 @@ int ParseArguments(int argc, char** argv, Options* options) {
             if (!ParsePortOption(optarg, &options->port)) {
                 return UsageError("--port takes a number from 0 to 255, not ", optarg);
             }
+            for (int i = 0; i < options->portCount; ++i) {
+                if (options->ports[i] == options->port) {
+                    return UsageError("--port names a port twice: ", optarg);
+                }
+            }
+            // Each number once, and there are no more numbers than this.
+            options->ports[options->portCount++] = options->port;
+            break;
+        case All:
+            options->all = true;
+            break;
+        case ReportToParentOption:
+            options->reportToParent = true;
+            break;
+        case OnlyIfAnswering:
+            options->onlyIfAnswering = true;
             break;
         case Fast:
             options->fast = true;
@@ -145,6 +188,16 @@ int ParseArguments(int argc, char** argv, Options* options) {
             return UsageError(argv[optind - 1], " needs a value");
         default:
             return UsageError("unknown option ", argv[optind - 1]);
+        }
+    }
+    if (options->all && options->portCount > 0) {
+        return UsageError("--all and --port each name the ports; give one of them", "");
+    }
+    if (options->portCount > 1) {
+        for (int i = 0; i < options->portCount; ++i) {
+            if (options->ports[i] == DetectPortNumber) {
+                return UsageError("--port 0 finds one device; --all uploads to every one", "");
+            }
         }
     }
     if (optind == argc) {
@@ -174,11 +227,31 @@ int SayCoreMessage(const char* text) {
     return lines;
 }
 
+// A child for --all keeps its port only when the device answers the probe as detection asks it;
+// otherwise it is left out without a word.
+int ConnectIfAnswering(const char* argument) {
+    const bool connected = ConnectPort(argument) == ResultSuccess;
+    TakeCoreMessage();
+    if (!connected || !ProbePort()) {
+        ClosePortIfOpen();
+        ReportAbsent();
+        return ExitNoPort;
+    }
+    ReportDevice(OpenedDeviceName());
+    return ExitSent;
+}
+
 int Connect(const Options& options) {
     char argument[PortArgumentCapacity];
     std::snprintf(argument, sizeof argument, " %ld", static_cast<long>(options.port));
+    if (options.onlyIfAnswering) {
+        return ConnectIfAnswering(argument);
+    }
     const bool connected = ConnectPort(argument) == ResultSuccess;
     const char* message = TakeCoreMessage();
+    if (connected && ReportingToParent()) {
+        ReportDevice(OpenedDeviceName());
+    }
     if (connected) {
         if (options.quiet) {
             return ExitSent;
@@ -206,11 +279,15 @@ int Connect(const Options& options) {
     return ExitNoPort;
 }
 
-void DrawProgress(std::int32_t total, Clock::time_point start) {
+// The line out last waits for its answer, unless it was the file's last and went through.
+std::int32_t AcknowledgedLines() {
     const std::int32_t sent = TerminalSession.UploadLineNumber;
-    // The line out last waits for its answer, unless it was the file's last and went through.
     const bool allAnswered = TerminalSession.LastUploadEnd == UploadEnd::FileSent;
-    const std::int32_t acknowledged = allAnswered ? sent : sent > 0 ? sent - 1 : 0;
+    return allAnswered ? sent : sent > 0 ? sent - 1 : 0;
+}
+
+void DrawProgress(std::int32_t total, Clock::time_point start) {
+    const std::int32_t acknowledged = AcknowledgedLines();
     const double seconds = SecondsSince(start);
     const double pace = seconds > 0 ? acknowledged / seconds : 0;
     char line[ProgressCapacity];
@@ -305,15 +382,22 @@ std::FILE* OpenProgram(const Options& options, std::int32_t* lineCount) {
 // One tick every 100 ms until the upload ends or an interrupt comes; a fast upload looks again
 // as soon as the device has sent anything, and the progress line is redrawn at the tick's pace.
 // The core's words said on the way (a line that went out short) are said as they come.
-void RunTicks(bool showProgress, std::int32_t total, Clock::time_point start) {
+void ReportProgress(std::int32_t /*total*/, Clock::time_point /*start*/) {
+    ReportAcknowledged(AcknowledgedLines());
+}
+
+// `progress` shows how far the upload has come, or is nullptr.
+using ProgressShown = void (*)(std::int32_t total, Clock::time_point start);
+
+void RunTicks(ProgressShown progress, std::int32_t total, Clock::time_point start) {
     Clock::time_point nextTick = start + TickPeriod;
-    if (showProgress) {
-        DrawProgress(total, start);
+    if (progress != nullptr) {
+        progress(total, start);
     }
     while (TerminalSession.Uploading && !InterruptRequested()) {
         const bool fast = FastUploadRunning();
-        for (Clock::time_point now = Clock::now();
-             now < nextTick && !InterruptRequested() && !fast; now = Clock::now()) {
+        for (Clock::time_point now = Clock::now(); now < nextTick && !InterruptRequested() && !fast;
+             now = Clock::now()) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - now);
             WaitUnlessInterrupted(static_cast<unsigned>(wait.count()));
         }
@@ -338,10 +422,29 @@ void RunTicks(bool showProgress, std::int32_t total, Clock::time_point start) {
         if (nextTick < now) {
             nextTick = now + TickPeriod;
         }
-        if (showProgress) {
-            DrawProgress(total, start);
+        if (progress != nullptr) {
+            progress(total, start);
         }
     }
+}
+
+// Each child reads the program file for itself, checked here once before any starts.
+int RunForManyPorts(const Options& options, std::int32_t lineCount) {
+    if (lineCount == UncountedLines) {
+        Say("%s is a pipe, which can be read once: several ports need a file", options.path);
+        return ExitNoProgramFile;
+    }
+    ManyPortsRequest request{};
+    std::copy(options.ports, options.ports + options.portCount, request.ports);
+    request.portCount = options.portCount;
+    request.all = options.all;
+    request.fast = options.fast;
+    request.quiet = options.quiet;
+    request.log = options.log;
+    request.path = options.path;
+    request.lineCount = lineCount;
+    CatchInterrupts();
+    return RunManyPorts(request);
 }
 
 int Run(const Options& options) {
@@ -349,6 +452,10 @@ int Run(const Options& options) {
     std::FILE* program = OpenProgram(options, &lineCount);
     if (program == nullptr) {
         return ExitNoProgramFile;
+    }
+    if (options.all || options.portCount > 1) {
+        std::fclose(program);
+        return RunForManyPorts(options, lineCount);
     }
     char reason[LogFileReasonCapacity] = "";
     if (options.log != nullptr && !StartLog(options.log, reason)) {
@@ -371,12 +478,16 @@ int Run(const Options& options) {
         return connected;
     }
     const Clock::time_point start = Clock::now();
+    UploadStart = start;
     TerminalSession.FastUploads = options.fast;
     StartUploadOf(program, lineCount);
     if (TerminalSession.Uploading) {
         SayCoreMessage(TakeCoreMessage());
     }
-    RunTicks(!options.quiet && StandardErrorIsTerminal(), TerminalSession.UploadLineTotal, start);
+    const ProgressShown progress = ReportingToParent()                           ? ReportProgress
+                                   : !options.quiet && StandardErrorIsTerminal() ? DrawProgress
+                                                                                 : nullptr;
+    RunTicks(progress, TerminalSession.UploadLineTotal, start);
     // At once, also when interrupted: another program may be waiting for the port. What the
     // device sent last ends its line first, as the line going quiet would have.
     EndReceivedChunk();
@@ -396,5 +507,12 @@ int main(int argc, char** argv) {
     if (parsed >= 0) {
         return parsed;
     }
-    return Run(options);
+    if (!options.reportToParent) {
+        return Run(options);
+    }
+    ReportToParent();
+    const int status = Run(options);
+    const bool started = UploadStart != Clock::time_point{};
+    ReportEnd(status, AcknowledgedLines(), started ? SecondsSince(UploadStart) : 0.0);
+    return status;
 }

@@ -13,9 +13,27 @@
 // console_posix.cpp or console_win32.cpp, catches the interrupt (Ctrl+C, SIGTERM, the console
 // going away) as a flag that the tick loop looks at, and makes the wait between ticks end as
 // soon as the flag is raised.
+//
+// Several ports at once run one child process per port; how they fit: shell/upload/many_ports.h.
 #pragma once
 
 #include <cstddef>
+
+// The exit status a script can rely on; the usage text (main.cpp) words them.
+constexpr int ExitSent = 0;
+constexpr int ExitStoppedByDevice = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitGaveUp = 3;
+constexpr int ExitNoPort = 4;
+constexpr int ExitNoProgramFile = 5;
+constexpr int ExitDeviceGone = 6;
+// Several ports: at least one port's upload did not go to its end.
+constexpr int ExitSomePortsFailed = 7;
+// The shells' own status for a program ended by SIGINT: 128 and the signal's number.
+constexpr int ExitInterrupted = 130;
+
+// A line the program writes: a message naming a path of at most 511 bytes and its reason.
+constexpr std::size_t SaidTextCapacity = 1024;
 
 // ---- console_pane.cpp
 
@@ -25,8 +43,10 @@ const char* TakeCoreMessage();
 // Redraws the one progress line on standard error; used only when that is a terminal.
 void DrawProgressLine(const char* text);
 // Writes "varnoth-upload: " and the formatted text as a line of its own on standard error,
-// in place of the progress line if one is shown.
+// in place of the progress line if one is shown; a child reporting to its parent keeps it.
 void Say(const char* format, ...);
+// The text Say was given last (without the prefix); empty before the first.
+const char* LastSaid();
 
 // ---- console_posix.cpp, console_win32.cpp
 
@@ -40,5 +60,9 @@ void WaitUnlessInterrupted(unsigned milliseconds);
 bool StandardErrorIsTerminal();
 // Puts the terminal's cursor on the row above, after its first `column` characters.
 void MoveCursorToEndOfRowAbove(std::size_t column);
+// Puts the terminal's cursor at the start of the row `rows` above.
+void MoveCursorUpRows(std::size_t rows);
+// The size of the terminal standard error is; false when it is none or does not say.
+bool TerminalSize(std::size_t* columns, std::size_t* rows);
 // Makes standard output pass the device's bytes unchanged (no line-end translation).
 void PrepareStandardOutput();
