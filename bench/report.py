@@ -5,6 +5,7 @@ plot. A section whose raw files are missing (not run on this machine yet) says s
 import csv
 import glob
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -120,9 +121,32 @@ class Context:
                 "cores.\n" % (min(loads), max(loads), self.machine.get("cores", "?")))
 
 
+NO_FIGURES = "No figures here yet"
+KEPT_NOTE = "*No raw figures for this section on the machine that made this report"
+
+
 def missing(title, section):
-    return ("## %s\n\nNo figures here yet: `BENCH_SECTIONS=%s bench/run.sh` makes them.\n"
-            % (title, section))
+    return ("## %s\n\n%s: `BENCH_SECTIONS=%s bench/run.sh` makes them.\n"
+            % (title, NO_FIGURES, section))
+
+
+def earlier_sections(path):
+    """The sections of the report this one replaces, by heading, that had figures: raw figures
+    stay on the machine that made them, so a run of some sections elsewhere keeps the rest."""
+    if not os.path.exists(path):
+        return {}
+    text = open(path).read()
+    made = re.search(r"^Made by `bench/run.sh` on \S+: (.*?)\. Medians", text, re.MULTILINE)
+    note = "%s: kept as the report before it gave them, made on %s.*\n" % (
+        KEPT_NOTE, made.group(1) if made else "a machine it does not name")
+    kept = {}
+    for part in text.split("\n## ")[1:]:
+        heading, _, body = part.partition("\n")
+        body = body.strip("\n") + "\n"
+        if body.startswith(NO_FIGURES):
+            continue
+        kept[heading] = body if body.startswith(KEPT_NOTE) else note + "\n" + body
+    return kept
 
 
 def upload_run(values, seconds_key):
@@ -586,7 +610,13 @@ def main(results):
                    "Medians over repeated runs, with the lowest and highest run in brackets.\n"
                    % (machine["date"], machine["cpu"].replace("_", " "), machine["cores"],
                       machine["memory_gib"], machine["kernel"], machine["qt"], machine["wine"]))
-    out += [section(ctx) for section in SECTIONS]
+    earlier = earlier_sections(os.path.join(results, "report.md"))
+    for section in SECTIONS:
+        text = section(ctx)
+        heading = text[len("## "):text.index("\n")]
+        if text.startswith("## %s\n\n%s" % (heading, NO_FIGURES)) and heading in earlier:
+            text = "## %s\n\n%s" % (heading, earlier[heading])
+        out.append(text)
     with open(os.path.join(results, "report.md"), "w") as report:
         report.write("\n".join(out))
 
