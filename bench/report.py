@@ -14,6 +14,9 @@ STREAM_LINE_BYTES = 41  # "stream 000001 abcdefghijklmnopqrstuvwxyz\n"
 TICK_BOUND_LINES_PER_SECOND = 10.0  # one acknowledged line per 100 ms tick
 UPLOAD_BYTE_SECONDS = 10 / 9600.0  # 9600 baud, 8N1: start bit, eight data bits, stop bit
 UPLOAD_CHUNK_QUIET_MS = 50  # the usual pace sends the next line once the line is this quiet
+# A run this far below its row's median is named, with the load it ran under: on a shared
+# machine, most such runs are disturbed ones.
+UPLOAD_DISTURBED_FRACTION = 0.97
 FAST_UPLOAD_TARGET = 0.90  # of the line's bound, in every case
 USUAL_UPLOAD_TARGET = 0.95  # of the tick bound, in every case
 LONGEST_TICK_TARGET_MS = 200.0  # twice the poll period: the window still feels live
@@ -162,7 +165,8 @@ def upload_run(values, seconds_key):
             "of_bound": 100 * bound / seconds,
             "of_tick_bound": 100 * values["lines"] / seconds / TICK_BOUND_LINES_PER_SECOND,
             "cpu_us_per_line": 1e6 * values["cpu_s"] / values["lines"]
-            if "cpu_s" in values else None}
+            if "cpu_s" in values else None,
+            "load1": values.get("load1")}
 
 
 def upload_file_lines(parsed, pace):
@@ -222,6 +226,7 @@ def upload_pace(ctx):
              ("window", "pace=usual", window, "upload_s"))
     medians = {}  # (program, pace) -> [(case, median share, lowest share)]
     spreads = []
+    disturbed = []
     failed = []
     points = {}
     for case in cases:
@@ -249,6 +254,13 @@ def upload_pace(ctx):
             medians.setdefault((name, pace), []).append(
                 (case, statistics.median(share), min(share)))
             rates = column("lines_per_second")
+            row = "%s %s, %s" % (name, "usual" if usual else "fast", case_name(case))
+            disturbed += ["%s: %.1f lines a second against %.1f, load %s" % (
+                row, figures["lines_per_second"], statistics.median(rates),
+                "%.2f" % figures["load1"] if figures["load1"] is not None else "not recorded")
+                for figures in done
+                if figures["lines_per_second"] < UPLOAD_DISTURBED_FRACTION
+                * statistics.median(rates)]
             if len(rates) > 1:
                 spreads.append((100 * (max(rates) - min(rates)) / statistics.median(rates),
                                 "%s %s, %s" % (name, "usual" if usual else "fast",
@@ -260,6 +272,12 @@ def upload_pace(ctx):
         widest = max(spreads)
         out.append("The widest spread between the runs of one row: %.1f %% of its median "
                    "(%s).\n" % widest)
+    if disturbed:
+        out.append("Runs more than %.0f %% below the median of their row, the mark of a "
+                   "disturbed run, with the 1-minute load average as each ended (on %s cores): "
+                   "%s.\n"
+                   % (100 * (1 - UPLOAD_DISTURBED_FRACTION), ctx.machine.get("cores", "?"),
+                      "; ".join(disturbed)))
     if failed:
         out.append("Runs that did not send the whole file, left out of the figures: %s.\n"
                    % "; ".join(failed))
