@@ -56,12 +56,13 @@ void Insert(const char* text, PaneText from) {
     PaneInsertAtEnd(text, from);
 }
 
+// An empty text is appended all the same: the Windows pane gives up the user's selection at
+// every append, as it always has.
 void Append(const char* text, PaneText from) {
-    if (text[0] == '\0') {
-        return;
-    }
     Insert(text, from);
-    TerminalSession.PaneLineOpen = text[std::strlen(text) - 1] != '\n';
+    if (text[0] != '\0') {
+        TerminalSession.PaneLineOpen = text[std::strlen(text) - 1] != '\n';
+    }
 }
 
 // Appends `text`, each line that starts in it led by the time `at` when times are shown.

@@ -1,6 +1,6 @@
 #include "core/poll_cycle.h"
 
-#include "core/control_bytes.h"
+#include "core/protocol.h"
 #include "core/pane.h"
 #include "core/port_connection.h"
 #include "core/session_log.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/control_bytes.h"
+#include "core/protocol.h"
 #include "core/pane.h"
 #include "core/session_log.h"
 #include "core/upload_report.h"

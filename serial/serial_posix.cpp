@@ -18,7 +18,7 @@
 
 #include <vector>
 
-#include "serial/port_names_posix.h"
+#include "serial/port_names_linux.h"
 #include "serial/serial_port.h"
 
 namespace {

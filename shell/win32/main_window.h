@@ -8,13 +8,14 @@
 
 #include "shell/window_layout.h"
 
-// Positions beyond any text the controls can hold (the pane holds 1,000,000 characters):
-// an edit control takes such a position as the end of its text. The pane operations and the
-// input line's Ctrl+A have always used these two values; any such position would do.
+// Positions beyond any text the controls can hold (the pane holds 1,000,000 characters): an
+// edit control takes such a position as the end of its text, so these select to the end
+// without asking the control its length first.
 constexpr WPARAM OutputPaneEnd = 9999999;
 constexpr LPARAM InputLineEnd = 999999999;
 
-// The class is named as the window is titled.
+// The class is named as the window is titled when no port is open, so that other programs
+// (the test driver, automation tools) find the window by one name.
 constexpr const char* MainWindowClassName = WindowTitle;
 
 bool RegisterMainClass(HINSTANCE instance);
