@@ -241,6 +241,31 @@ int ConnectIfAnswering(const char* argument) {
     return ExitSent;
 }
 
+// One explanation: the serial link's reason follows the core's line when it has one.
+int SayWhyNotConnected(const Options& options, const char* message) {
+    const int reported = SayCoreMessage(message);
+    if (options.port == DetectPortNumber) {
+        Say("no port answered the identification request as the device does");
+    } else if (reported < 2) {
+        Say("port %ld is missing, or another program holds it", static_cast<long>(options.port));
+    }
+    return ExitNoPort;
+}
+
+// Detection is silent in the pane; a script's log should say which port it kept.
+void SayConnected(const Options& options, const char* message) {
+    if (options.port == DetectPortNumber) {
+        const long number = TerminalSession.PortNumber;
+        const char* device = OpenedDeviceName();
+        if (device[0] != '\0') {
+            Say("found the device on port %ld (%s)", number, device);
+        } else {
+            Say("found the device on port %ld", number);
+        }
+    }
+    SayCoreMessage(message);
+}
+
 int Connect(const Options& options) {
     char argument[PortArgumentCapacity];
     std::snprintf(argument, sizeof argument, " %ld", static_cast<long>(options.port));
@@ -249,34 +274,16 @@ int Connect(const Options& options) {
     }
     const bool connected = ConnectPort(argument) == ResultSuccess;
     const char* message = TakeCoreMessage();
-    if (connected && ReportingToParent()) {
+    if (!connected) {
+        return SayWhyNotConnected(options, message);
+    }
+    if (ReportingToParent()) {
         ReportDevice(OpenedDeviceName());
     }
-    if (connected) {
-        if (options.quiet) {
-            return ExitSent;
-        }
-        // Detection is silent in the pane; a script's log should say which port it kept.
-        if (options.port == DetectPortNumber) {
-            const long number = TerminalSession.PortNumber;
-            const char* device = OpenedDeviceName();
-            if (device[0] != '\0') {
-                Say("found the device on port %ld (%s)", number, device);
-            } else {
-                Say("found the device on port %ld", number);
-            }
-        }
-        SayCoreMessage(message);
-        return ExitSent;
+    if (!options.quiet) {
+        SayConnected(options, message);
     }
-    const int reported = SayCoreMessage(message);
-    // One explanation: the serial link's reason follows the core's line when it has one.
-    if (options.port == DetectPortNumber) {
-        Say("no port answered the identification request as the device does");
-    } else if (reported < 2) {
-        Say("port %ld is missing, or another program holds it", static_cast<long>(options.port));
-    }
-    return ExitNoPort;
+    return ExitSent;
 }
 
 // The line out last waits for its answer, unless it was the file's last and went through.
@@ -379,9 +386,7 @@ std::FILE* OpenProgram(const Options& options, std::int32_t* lineCount) {
     return program;
 }
 
-// One tick every 100 ms until the upload ends or an interrupt comes; a fast upload looks again
-// as soon as the device has sent anything, and the progress line is redrawn at the tick's pace.
-// The core's words said on the way (a line that went out short) are said as they come.
+// A child's progress is the count of lines acknowledged, for its parent's row.
 void ReportProgress(std::int32_t /*total*/, Clock::time_point /*start*/) {
     ReportAcknowledged(AcknowledgedLines());
 }
@@ -389,6 +394,9 @@ void ReportProgress(std::int32_t /*total*/, Clock::time_point /*start*/) {
 // `progress` shows how far the upload has come, or is nullptr.
 using ProgressShown = void (*)(std::int32_t total, Clock::time_point start);
 
+// One tick every 100 ms until the upload ends or an interrupt comes; a fast upload looks again
+// as soon as the device has sent anything, and the progress is shown at the tick's pace.
+// The core's words said on the way (a line that went out short) are said as they come.
 void RunTicks(ProgressShown progress, std::int32_t total, Clock::time_point start) {
     Clock::time_point nextTick = start + TickPeriod;
     if (progress != nullptr) {
@@ -447,6 +455,54 @@ int RunForManyPorts(const Options& options, std::int32_t lineCount) {
     return RunManyPorts(request);
 }
 
+// The log first, so that a log that cannot be written stops the upload before a port is
+// touched; then interrupts are caught, from before any port is open until the end.
+int PrepareSession(const Options& options) {
+    char reason[LogFileReasonCapacity] = "";
+    if (options.log != nullptr && !StartLog(options.log, reason)) {
+        Say("cannot log to %s: %s", options.log, reason);
+        return ExitUsage;
+    }
+    CatchInterrupts();
+    return ExitSent;
+}
+
+// Detection probes port after port without looking at the interrupt flag, so an interrupt
+// during it is acted on when it is over (or a second one ends the program).
+int ConnectBeforeUpload(const Options& options) {
+    const int connected = Connect(options);
+    if (!InterruptRequested()) {
+        return connected;
+    }
+    ClosePortIfOpen();
+    Say("interrupted before the upload started; no port is open");
+    return ExitInterrupted;
+}
+
+ProgressShown ChooseProgress(const Options& options) {
+    if (ReportingToParent()) {
+        return ReportProgress;
+    }
+    return !options.quiet && StandardErrorIsTerminal() ? DrawProgress : nullptr;
+}
+
+// The port is open: the upload to its end or to an interrupt, then the port closed at once,
+// also when interrupted, since another program may be waiting for it. What the device sent
+// last ends its line first, as the line going quiet would have.
+int Upload(const Options& options, std::FILE* program, std::int32_t lineCount) {
+    const Clock::time_point start = Clock::now();
+    UploadStart = start;
+    TerminalSession.FastUploads = options.fast;
+    StartUploadOf(program, lineCount);
+    if (TerminalSession.Uploading) {
+        SayCoreMessage(TakeCoreMessage());
+    }
+    RunTicks(ChooseProgress(options), TerminalSession.UploadLineTotal, start);
+    EndReceivedChunk();
+    ClosePortIfOpen();
+    return Conclude(options, start);
+}
+
 int Run(const Options& options) {
     std::int32_t lineCount = 0;
     std::FILE* program = OpenProgram(options, &lineCount);
@@ -457,43 +513,27 @@ int Run(const Options& options) {
         std::fclose(program);
         return RunForManyPorts(options, lineCount);
     }
-    char reason[LogFileReasonCapacity] = "";
-    if (options.log != nullptr && !StartLog(options.log, reason)) {
+    int status = PrepareSession(options);
+    if (status == ExitSent) {
+        status = ConnectBeforeUpload(options);
+    }
+    if (status != ExitSent) {
         std::fclose(program);
-        Say("cannot log to %s: %s", options.log, reason);
-        return ExitUsage;
+        StopLog();
+        return status;
     }
-    CatchInterrupts();
-    // Detection probes port after port without looking at the interrupt flag, so an
-    // interrupt during it is acted on when it is over (or a second one ends the program).
-    const int connected = Connect(options);
-    if (InterruptRequested()) {
-        std::fclose(program);
-        ClosePortIfOpen();
-        Say("interrupted before the upload started; no port is open");
-        return ExitInterrupted;
-    }
-    if (connected != ExitSent) {
-        std::fclose(program);
-        return connected;
-    }
-    const Clock::time_point start = Clock::now();
-    UploadStart = start;
-    TerminalSession.FastUploads = options.fast;
-    StartUploadOf(program, lineCount);
-    if (TerminalSession.Uploading) {
-        SayCoreMessage(TakeCoreMessage());
-    }
-    const ProgressShown progress = ReportingToParent()                           ? ReportProgress
-                                   : !options.quiet && StandardErrorIsTerminal() ? DrawProgress
-                                                                                 : nullptr;
-    RunTicks(progress, TerminalSession.UploadLineTotal, start);
-    // At once, also when interrupted: another program may be waiting for the port. What the
-    // device sent last ends its line first, as the line going quiet would have.
-    EndReceivedChunk();
-    ClosePortIfOpen();
-    const int status = Conclude(options, start);
+    status = Upload(options, program, lineCount);
     StopLog();
+    return status;
+}
+
+// A child of an upload to several ports: the ordinary upload, told in report lines, the last
+// one saying how it ended, also when it never began.
+int RunAsChild(const Options& options) {
+    ReportToParent();
+    const int status = Run(options);
+    const bool started = UploadStart != Clock::time_point{};
+    ReportEnd(status, AcknowledgedLines(), started ? SecondsSince(UploadStart) : 0.0);
     return status;
 }
 
@@ -507,12 +547,5 @@ int main(int argc, char** argv) {
     if (parsed >= 0) {
         return parsed;
     }
-    if (!options.reportToParent) {
-        return Run(options);
-    }
-    ReportToParent();
-    const int status = Run(options);
-    const bool started = UploadStart != Clock::time_point{};
-    ReportEnd(status, AcknowledgedLines(), started ? SecondsSince(UploadStart) : 0.0);
-    return status;
+    return options.reportToParent ? RunAsChild(options) : Run(options);
 }

@@ -213,7 +213,7 @@ void PrintTable() {
 }
 
 // Starts the child for Uploads[slot]; one that cannot be started has ended, saying why.
-bool StartUpload(const ManyPortsRequest& request, int slot) {
+bool StartChildFor(const ManyPortsRequest& request, int slot) {
     PortUpload& upload = Uploads[slot];
     char number[PortDigitsCapacity];
     std::snprintf(number, sizeof number, "%ld", static_cast<long>(upload.number));
@@ -336,7 +336,7 @@ int RunManyPorts(const ManyPortsRequest& request) {
                                         : Display::Lines;
     int running = 0;
     for (int slot = 0; slot < UploadCount; ++slot) {
-        running += StartUpload(request, slot) ? 1 : 0;
+        running += StartChildFor(request, slot) ? 1 : 0;
     }
     bool interruptPassedOn = false;
     Clock::time_point drawnAt = Clock::now() - std::chrono::milliseconds(RedrawMilliseconds);

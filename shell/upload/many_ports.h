@@ -5,9 +5,10 @@
 // single-port upload (main.cpp's Run, the same connection, probe, ticks and endings), told by
 // --report-to-parent to say how it goes in report lines on its standard error, which is a pipe
 // to the parent; its standard output goes nowhere, since what the devices send is not shown.
-// The parent checks the program file and every log before any child starts (a file or a log
-// that would fail fails once, as for one port), starts all the children at once, reads their
-// lines as they come, and shows one row per port: redrawn in place on a terminal, a line per
+// The parent checks the program file before any child starts (a file that would fail fails
+// once, as for one port; a pipe, which can be read once, is refused); each child opens its own
+// log before its port, so a log that cannot be written ends that port's upload before it
+// begins. The parent starts all the children at once, reads their lines as they come, and shows one row per port: redrawn in place on a terminal, a line per
 // port as it ends elsewhere. At the end it prints the table (port, device, result, lines,
 // time) and exits 0 only when every port's upload went to its end.
 //
