@@ -7,6 +7,7 @@
 #include <chrono>
 #include <ctime>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "core/input_line_commands.h"
@@ -127,6 +128,8 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
          "varnoth-upload: --port takes a number from 0 to 255, not 256\n"
          "varnoth-upload --help for more\n"},
         {"", "--port 1", 2, "", "", "no program file named\nvarnoth-upload --help for more\n"},
+        {"", "--port 1 --port 1 P", 2, "", "", "--port names a port twice: 1\n"},
+        {"", "--all --port 1 P", 2, "", "", "--all and --port each name the ports"},
         // A silent device would have made it give up (3) had the signal not stopped it.
         {"--answer none", "--port 1 P", 130, "0", "",
          "interrupted at line 1 of 12; the port is closed", SIGINT},
@@ -252,6 +255,98 @@ TEST_F(EndToEndTest, AnInterruptedUploadLeavesNoAnswerBehindAndThePortFree) {
     kill(detecting, SIGINT);
     EXPECT_EQ(status(detecting), 128 + SIGINT);
     EXPECT_FALSE(ExclusiveFlagSet(ports_.Entry(1))) << "the port was left held";
+}
+
+// The closing table's row of port `number` (its number right-aligned in four places), or "".
+std::string TableRow(const std::string& errors, int number) {
+    const std::size_t table = errors.find("\nport  device  result");
+    const std::string start = "\n" + std::string(number < 10 ? 3 : 2, ' ') + std::to_string(number);
+    const std::size_t row =
+        table == std::string::npos ? table : errors.find(start + "  ", table + 1);
+    return row == std::string::npos ? ""
+                                    : errors.substr(row + 1, errors.find('\n', row + 1) - row - 1);
+}
+
+// Several ports at once: each ends for its own reason and the others go on; the table says
+// which and why, and the exit status whether all went through. Ports given out of order end up
+// in order, each child on its own port.
+TEST_F(EndToEndTest, VarnothUploadToManyPortsEndsEachPortForItsOwnReason) {
+    const struct {
+        std::vector<std::vector<std::string>> devices; // the options of the device on port 1, 2...
+        std::vector<std::string> arguments;            // before the program file
+        int exitStatus;
+        std::vector<std::string> received; // by port, as Sent names the pieces; "?" unchecked
+        std::vector<std::string> rows;     // a part of each port's row; "" when it has none
+        int signal = 0;                    // sent once port 1 has two lines
+    } runs[] = {
+        {{{}, {"--answer", "none"}, {"--answer", "seq:++*"}, {"--hangup-after-lines", "2"}},
+         {"--port", "4", "--port", "2", "--port", "3", "--port", "1", "--port", "5"},
+         7,
+         {WholeProgram, "00000", "012", "?"},
+         {"went out to its end: 12 lines", "gave up at line 1 of 12: the device did not answer",
+          "'*' at line 3 of 12", "the device went away at line 3 of 12",
+          "no serial device has this number"}},
+        {{{"--answer", "seq:++*"}, {}},
+         {"--fast", "--port", "2", "--port", "1"},
+         7,
+         {"012", WholeProgram},
+         {"'*' at line 3 of 12", "went out to its end"}},
+        // Port 2's device does not answer the identification request: it is left out.
+        {{{}, {"--id", "none"}, {}},
+         {"--all", "--fast"},
+         0,
+         {"i" + std::string(WholeProgram), "i", "i" + std::string(WholeProgram)},
+         {"went out to its end", "", "went out to its end"}},
+        {{{"--delay", "100"}, {"--answer", "none"}},
+         {"--port", "1", "--port", "2"},
+         130,
+         {"?", "0"},
+         {"interrupted at line ", "interrupted at line 1 of 12; the port is closed"},
+         SIGINT},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(testing::Message() << run.arguments[0] << " ... exits " << run.exitStatus);
+        std::vector<std::unique_ptr<SimulatedDevice>> devices;
+        const auto record = [&](std::size_t port) { return record_ + std::to_string(port); };
+        for (std::size_t i = 0; i < run.devices.size(); ++i) {
+            devices.push_back(std::make_unique<SimulatedDevice>(ports_.Entry(int(i) + 1),
+                                                                record(i + 1), run.devices[i]));
+            ASSERT_TRUE(devices.back()->Ready());
+        }
+        std::vector<std::string> words = {VARNOTH_UPLOAD_PATH};
+        words.insert(words.end(), run.arguments.begin(), run.arguments.end());
+        words.push_back(program_);
+        const pid_t upload = Spawn(words, record_ + ".out", record_ + ".err");
+        for (int wait = 0; run.signal != 0 && wait < 500; ++wait) {
+            if (ReadWholeFile(record(1)).size() >= Sent("01").size()) {
+                kill(upload, run.signal);
+                break;
+            }
+            usleep(10000);
+        }
+        int status = 0;
+        waitpid(upload, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, run.exitStatus);
+        const std::string errors = ReadWholeFile(record_ + ".err");
+        for (std::size_t i = 0; i < run.rows.size(); ++i) {
+            const std::string row = TableRow(errors, int(i) + 1);
+            EXPECT_TRUE(run.rows[i].empty() ? row.empty()
+                                            : row.find(run.rows[i]) != std::string::npos)
+                << "port " << i + 1 << ":\n"
+                << errors;
+        }
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            // A device that hung up has no port left to look at.
+            const bool gone =
+                !run.devices[i].empty() && run.devices[i][0] == "--hangup-after-lines";
+            EXPECT_TRUE(gone || !ExclusiveFlagSet(ports_.Entry(int(i) + 1))) << "port " << i + 1;
+            devices[i]->Stop();
+            if (run.received[i] != "?") {
+                EXPECT_EQ(ReadWholeFile(record(i + 1)), Sent(run.received[i])) << "port " << i + 1;
+            }
+        }
+        EXPECT_EQ(ReadWholeFile(record_ + ".out"), "") << "the devices' bytes are not shown";
+    }
 }
 
 TEST_F(EndToEndTest, DetectionFindsTheDeviceAndOneThatVanishesIsSaidAtOnceAndPickedUpAgain) {
