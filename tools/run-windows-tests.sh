@@ -4,8 +4,8 @@
 # COM255 of a throwaway wine prefix, and a file is linked as COM31; the installer puts both
 # programs in place, and is tested too; the core's and the shell's unit tests run there, a
 # Windows test driver works the installed window program with real key events, and the
-# installed varnoth-upload.exe uploads a file and lists the ports. 32-bit programs cannot run
-# on these machines, so the i686 build is only built and inspected.
+# installed varnoth-upload.exe uploads a file, to two ports at once too, and lists the ports.
+# 32-bit programs cannot run on these machines, so the i686 build is only built and inspected.
 # Installs what is missing from Debian's packages. Closes with "N passed, M failed".
 # VARNOTH_KEEP_WINE_WORK=1 keeps the prefix, the logs and the device records for a look.
 set -euo pipefail
@@ -205,6 +205,25 @@ mkdir "$work/aside"
 mv "$WINEPREFIX"/dosdevices/com{3,7,8,9,10,11,37} "$work/aside/"
 { printf 'id\n' && cat "$work/program-lines.txt"; } >"$work/probe-and-lines.txt"
 check_upload "detection passed COM4 and COM31 and found COM255" 0 0 255 "$work/probe-and-lines.txt"
+mv "$work/aside"/com* "$WINEPREFIX/dosdevices/"
+# Two boards at once, COM3 and COM7 played anew: one takes the whole file, the other stops it
+# with '*' at line 2, so the status is the one for some ports failed, and the table says each.
+mv "$WINEPREFIX"/dosdevices/com{3,7} "$work/aside/"
+start_device 3
+start_device 7 --answer seq:+*
+status=0
+run_windows "$work/upload-many.log" "$upload" --port 3 --port 7 \
+  "$(windows_path "$work/program dir/program file.txt")" || status=$?
+head -n 2 "$work/program-lines.txt" >"$work/first-two-lines.txt"
+if [ "$status" -eq 7 ] && cmp -s "$work/port3-received.bin" "$work/program-lines.txt" &&
+  cmp -s "$work/port7-received.bin" "$work/first-two-lines.txt" &&
+  grep -q '^   3  -  .* went out to its end: 3 lines' "$work/upload-many.log" &&
+  grep -q "^   7  -  .* '\*' at line 2 of 3" "$work/upload-many.log"; then
+  pass "varnoth-upload.exe --port 3 --port 7: each port's result, exit status 7"
+else
+  fail "varnoth-upload.exe --port 3 --port 7: each port's result, exit status 7: status $status"
+fi
+rm "$WINEPREFIX"/dosdevices/com{3,7}
 mv "$work/aside"/com* "$WINEPREFIX/dosdevices/"
 # --list-ports finds what the prefix links by opening it (device "-"), and nothing else. Wine's
 # own COM1 is a DOS device still, with its device named, though the script took its link away.
