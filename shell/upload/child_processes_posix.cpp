@@ -17,8 +17,11 @@
 namespace {
 
 // The program itself, as the kernel knows it, also when it was started by a relative path or
-// through $PATH (proc(5)).
-constexpr const char* OwnProgram = "/proc/self/exe";
+// through $PATH (proc(5)). Its target is what the children run, so that ps and top name them
+// as the program, not "exe".
+constexpr const char* OwnProgramLink = "/proc/self/exe";
+constexpr std::size_t ProgramPathCapacity = 4096;
+char OwnProgram[ProgramPathCapacity] = "";
 // The program's name, the arguments of one child (shell/upload/many_ports.cpp: at most a
 // dozen) and the nullptr after them.
 constexpr int ArgumentCapacity = 16;
@@ -65,10 +68,23 @@ sigset_t ExitSignalSet() {
     _exit(127);
 }
 
+// The link's target, or the link itself when the target does not fit.
+void FindOwnProgram() {
+    const ssize_t length = readlink(OwnProgramLink, OwnProgram, sizeof OwnProgram - 1);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof OwnProgram - 1) {
+        std::snprintf(OwnProgram, sizeof OwnProgram, "%s", OwnProgramLink);
+        return;
+    }
+    OwnProgram[length] = '\0';
+}
+
 } // namespace
 
 bool StartChild(int slot, const char* const* arguments, char (&reason)[ChildReasonCapacity]) {
-    char* argv[ArgumentCapacity] = {const_cast<char*>(OwnProgram)};
+    if (OwnProgram[0] == '\0') {
+        FindOwnProgram();
+    }
+    char* argv[ArgumentCapacity] = {OwnProgram};
     for (int i = 0; arguments[i] != nullptr && i + 2 < ArgumentCapacity; ++i) {
         argv[i + 1] = const_cast<char*>(arguments[i]);
     }

@@ -155,7 +155,11 @@ int ParseArguments(int argc, char** argv, Options* options) {
                     return UsageError("--port names a port twice: ", optarg);
                 }
             }
-            // Each number once, and there are no more numbers than this.
+            // So each of several is a port's own number, of which there are ChildCapacity.
+            if (options->portCount > 0 &&
+                (options->port == DetectPortNumber || options->ports[0] == DetectPortNumber)) {
+                return UsageError("--port 0 finds one device; --all uploads to every one", "");
+            }
             options->ports[options->portCount++] = options->port;
             break;
         case All:
@@ -192,13 +196,6 @@ int ParseArguments(int argc, char** argv, Options* options) {
     }
     if (options->all && options->portCount > 0) {
         return UsageError("--all and --port each name the ports; give one of them", "");
-    }
-    if (options->portCount > 1) {
-        for (int i = 0; i < options->portCount; ++i) {
-            if (options->ports[i] == DetectPortNumber) {
-                return UsageError("--port 0 finds one device; --all uploads to every one", "");
-            }
-        }
     }
     if (optind == argc) {
         return UsageError("no program file named", "");

@@ -54,8 +54,13 @@ enum class Display : std::uint8_t { None, Rows, Lines };
 Display Shown = Display::None;
 std::size_t DrawnRows = 0;
 
+// Cut to fit. From a report line into fields of the same record: snprintf's arguments may not
+// overlap, and an optimising compiler cannot tell that these do not.
 void Copy(char* to, std::size_t capacity, const char* from) {
-    std::snprintf(to, capacity, "%s", from);
+    std::size_t length = std::strlen(from);
+    length = length < capacity ? length : capacity - 1;
+    std::memmove(to, from, length);
+    to[length] = '\0';
 }
 
 void TakeLine(PortUpload& upload, const char* line) {
