@@ -23,6 +23,8 @@ LONGEST_TICK_TARGET_MS = 200.0  # twice the poll period: the window still feels 
 SYSCALLS_PER_BYTE_TRICKLE_TARGET = 2.2  # 960 B/s one byte a write: a read and a wait per byte
 SYSCALLS_PER_BYTE_FLOOD_TARGET = 0.05  # a flood is read in large blocks
 PANE_SPREAD_TARGET = 3.0  # a flat pane: 90th percentile at most this times the 10th
+MANY_PORTS_TIME_TARGET = 1.25  # 32 ports in at most this times one port's time
+MANY_PORTS_CPU_TARGET = 1.2  # CPU per port at most this times one upload's
 SOAK_PLATEAU_TARGET_MB = 100.0
 SOAK_GROWTH_TARGET_MB_PER_MINUTE = 0.1
 # A full pane's memory saws by a few MB every one to two minutes: the growth is judged only when
@@ -340,6 +342,75 @@ def upload_pace(ctx):
     return "\n".join(out)
 
 
+def many_ports(ctx):
+    parsed = runs(ctx.results, "many_ports")
+    if not parsed:
+        return missing("Many ports at once", "many-ports")
+    lines = sorted({"%.0f" % v["lines"] for _, v in parsed})
+    out = ["## Many ports at once\n", ctx.made_by("many-ports"),
+           "`varnoth-upload --quiet --port 1 ... --port N` with N simulated devices, each on a "
+           "modelled 9600-baud line of its own (`--baud 9600`) answering '+' at once, the same "
+           "%s-line file of 30-byte lines to each, fast (`--fast`) and at the usual pace; one "
+           "run of each. Wall time from outside (start to exit), CPU of the program and the "
+           "children it started, one per port (bash's `time`), peak memory the highest sum of "
+           "the resident memory of the program and its children, sampled every 200 ms. Each "
+           "row's one-port run is the reference for its pace; \"complete\" counts the devices "
+           "whose record equals the file. One upload spends only milliseconds of CPU and bash's "
+           "`time` counts whole milliseconds, so the one-port figure, and each share of it, is "
+           "good to some 10 %%; the summed resident memory counts the pages the processes share "
+           "(the program and its libraries) once for each.\n" % " or ".join(lines),
+           ctx.load_note(parsed),
+           "| pace | ports | complete | wall time (s) | of one port's | CPU (s) "
+           "| CPU per port, of one upload's | peak memory (MiB) |",
+           "|---|---|---|---|---|---|---|---|"]
+    verdicts = []
+    points = {}
+    for pace in ("pace=fast", "pace=usual"):
+        rows = sorted((v for n, v in parsed if n == pace), key=lambda v: v["ports"])
+        one = next((v for v in rows if v["ports"] == 1), None)
+        if one is None:
+            continue
+        name = "fast" if pace == "pace=fast" else "usual"
+        for v in rows:
+            time_share = v["elapsed_s"] / one["elapsed_s"]
+            cpu_share = v["cpu_s"] / v["ports"] / one["cpu_s"] if one["cpu_s"] > 0 else None
+            out.append("| %s | %.0f | %.0f of %.0f | %.2f | %.2f × | %.3f | %s | %.1f |" % (
+                name, v["ports"], v["complete"], v["ports"], v["elapsed_s"], time_share,
+                v["cpu_s"], "%.2f ×" % cpu_share if cpu_share is not None else "-",
+                v["peak_rss_kib"] / 1024))
+            points.setdefault(name, []).append((v["ports"], v["elapsed_s"]))
+        most = rows[-1]
+        if most["ports"] == 32:
+            time_share = most["elapsed_s"] / one["elapsed_s"]
+            cpu_share = most["cpu_s"] / 32 / one["cpu_s"] if one["cpu_s"] > 0 else float("inf")
+            all_through = most["complete"] == most["ports"] and most.get("exit") == 0
+            verdicts.append(
+                "Targets, %s: 32 ports in at most %.2f × one port's time: %s (%.2f ×); CPU per "
+                "port at most %.1f × one upload's: %s (%.2f ×); every port through: %s.\n" % (
+                    name, MANY_PORTS_TIME_TARGET,
+                    verdict(time_share <= MANY_PORTS_TIME_TARGET), time_share,
+                    MANY_PORTS_CPU_TARGET, verdict(cpu_share <= MANY_PORTS_CPU_TARGET),
+                    cpu_share, "yes" if all_through else "no (%.0f of 32, exit status %.0f)"
+                    % (most["complete"], most.get("exit", -1))))
+    out.append("")
+    out += verdicts
+    styles = {"fast": (7, "#1f5fbf", "--fast"), "usual": (6, "#c0392b", "usual pace")}
+    plot("%sset terminal pngcairo size 800,480\nset output '%s'\n"
+         "set xlabel 'ports at once'\nset ylabel 'wall time (s)'\nset logscale x 2\n"
+         "set xrange [0.8:40]\nset yrange [0:*]\nset key at graph 0.98, graph 0.6 right\nset pointsize 1.3\n"
+         "plot %s\n" % (
+             "".join(datablock(name, rows) for name, rows in points.items()),
+             os.path.join(ctx.results, "many_ports.png"),
+             ", ".join("$%s using 1:2 with linespoints pointtype %d linecolor '%s' title '%s', "
+                       "%f with lines dashtype 3 linecolor '%s' title '%s: %.2f × one port'"
+                       % (name, styles[name][0], styles[name][1], styles[name][2],
+                          MANY_PORTS_TIME_TARGET * rows[0][1], styles[name][1], styles[name][2],
+                          MANY_PORTS_TIME_TARGET)
+                       for name, rows in points.items())))
+    out.append("![Wall time of an upload to 1 to 32 ports at once, both paces](many_ports.png)\n")
+    return "\n".join(out)
+
+
 def stream_ticks(ctx):
     linux = runs(ctx.results, "receive")
     windows = runs(ctx.results, "win32_stream")
@@ -616,7 +687,7 @@ def idle(ctx):
     return "\n".join(out)
 
 
-SECTIONS = (upload_pace, stream_ticks, receive_cost, compare, pane_cost, soak, idle)
+SECTIONS = (upload_pace, many_ports, stream_ticks, receive_cost, compare, pane_cost, soak, idle)
 
 
 def main(results):

@@ -10,7 +10,8 @@
 #   COMPARE_REPEATS=3 runs of each program in the CPU comparison, which is judged on medians
 #   BENCH_QUICK=1     a short smoke pass: small files, short runs, one repeat
 #   BENCH_SECTIONS="receive compare"
-#                     runs only these of: upload upload-program receive compare pane idle soak;
+#                     runs only these of: upload upload-program many-ports receive compare pane
+#                     idle soak;
 #                     the other sections' figures stay as the last run left them here
 #   SOAK_MINUTES=8    how long the soak feeds its shapes of line, side by side (bench/soak.sh)
 set -euo pipefail
@@ -30,15 +31,16 @@ tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev gnuplot-nox b
 # its making room. Idle CPU is a rate: 20 s show it. A soak needs minutes for its growth per
 # minute to rise above the few MB its memory saws by (see bench/report.py).
 repeats=${REPEATS:-2} upload_repeats=${UPLOAD_REPEATS:-3} compare_repeats=${COMPARE_REPEATS:-3}
-fast_upload_lines=300 usual_upload_lines=100 stream_seconds=15 compare_seconds=20 idle_seconds=20
+fast_upload_lines=300 usual_upload_lines=100 many_ports_lines=100 stream_seconds=15 compare_seconds=20 idle_seconds=20
 pane_appends=3000 windows_pane_appends=1300
 soak_minutes=${SOAK_MINUTES:-8}
 if [ -n "${BENCH_QUICK:-}" ]; then
   repeats=1 upload_repeats=1 compare_repeats=1 fast_upload_lines=30 usual_upload_lines=20
+  many_ports_lines=20
   stream_seconds=3 compare_seconds=3 idle_seconds=3
   pane_appends=1200 windows_pane_appends=1050 soak_minutes=1
 fi
-sections=${BENCH_SECTIONS:-upload upload-program receive compare pane idle soak}
+sections=${BENCH_SECTIONS:-upload upload-program many-ports receive compare pane idle soak}
 wanted() { [[ " $sections " == *" $1 "* ]]; }
 
 cmake --preset release > /dev/null
@@ -63,6 +65,7 @@ else
     case $section in
       upload) rm -f "$results/upload.txt" ;;
       upload-program) rm -f "$results/upload_program.txt" ;;
+      many-ports) rm -f "$results/many_ports.txt" ;;
       receive) rm -f "$results"/receive*.txt "$results/win32_stream.txt" ;;
       compare) rm -f "$results/compare.txt" ;;
       pane) rm -f "$results"/qt_pane_*.csv "$results"/win32_pane_*.csv ;;
@@ -211,6 +214,75 @@ if wanted upload-program; then
     done
   done
   stop_device
+fi
+
+if wanted many-ports; then
+  echo "== many ports at once (1 to 32 devices, $many_ports_lines lines, fast and usual)"
+  # The same program file to every port, each device on its own modelled 9600-baud line. One
+  # run of each: the count of ports is what varies, and one port's run is the reference.
+  make_program 30 "$many_ports_lines" > "$work/many.txt"
+  many_pids=()
+  stop_many_devices() {
+    local pid
+    for pid in "${many_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${many_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    many_pids=()
+  }
+  trap 'stop_many_devices; stop_device; rm -rf "$work"' EXIT
+  for ports in 1 2 4 8 16 32; do
+    for pace in fast usual; do
+      port_options=()
+      for port in $(seq "$ports"); do
+        "$bin/tools/varnoth-simdevice" --link "$work/com$port" --record "$work/many_$port.bin" \
+          "${upload_line[@]}" > "$work/many_$port.log" &
+        many_pids+=($!)
+        port_options+=(--port "$port")
+      done
+      for port in $(seq "$ports"); do
+        for _ in $(seq 100); do
+          grep -q '^ready' "$work/many_$port.log" && break
+          sleep 0.05
+        done
+      done
+      choice=()
+      [ "$pace" = fast ] && choice=(--fast)
+      # bash's time in a subshell of its own counts the program and the children it reaped,
+      # one per port; the resident memory of the program and its children together is
+      # sampled from outside every 200 ms, for its peak.
+      TIMEFORMAT='elapsed_s=%R cpu_s=%U+%S'
+      ( time "$bin/shell/upload/varnoth-upload" --quiet "${port_options[@]}" "${choice[@]}" \
+          "$work/many.txt" > /dev/null 2> "$work/upload.err"; echo "exit=$?" > "$work/exit.txt" ) \
+        2> "$work/time.txt" &
+      timer=$!
+      peak_kib=0
+      while kill -0 "$timer" 2>/dev/null; do
+        upload_pid=$(pgrep -P "$timer" -x varnoth-upload || true)
+        if [ -n "$upload_pid" ]; then
+          # ps fails once the program has ended between the look and the listing.
+          sum=$({ ps -o rss= -p "$upload_pid" --ppid "$upload_pid" || true; } |
+            awk '{s += $1} END {print s + 0}')
+          [ "$sum" -gt "$peak_kib" ] && peak_kib=$sum
+        fi
+        sleep 0.2
+      done
+      wait "$timer" || true
+      complete=0
+      for port in $(seq "$ports"); do
+        cmp -s "$work/many_$port.bin" "$work/many.txt" && complete=$((complete + 1))
+      done
+      stop_many_devices
+      {
+        echo "ports=$ports"
+        sed -n 's/^\(elapsed_s=[0-9.]*\) .*/\1/p' "$work/time.txt"
+        echo "cpu_s=$(sed -n 's/.* cpu_s=//p' "$work/time.txt" | bc -l)"
+        cat "$work/exit.txt"
+        echo "peak_rss_kib=$peak_kib"
+        echo "complete=$complete"
+        echo "lines=$many_ports_lines"
+      } > "$work/out.txt"
+      record many_ports "pace=$pace" "$work/out.txt"
+    done
+  done
 fi
 
 if wanted receive; then
