@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Linux programs on real kernel serial drivers (ftdi_sio, 8250, udev) in one boot of the
 # virtual machine of tests/vm/machine.sh: how ports are numbered, the line settings the driver
-# ends up with, uploads and detection, permissions, and an adapter pulled out and plugged back.
+# ends up with, uploads and detection, uploads to all three ports at once, permissions, and an
+# adapter pulled out and plugged back.
 # Usage: tests/vm/run.sh [BUILD] (default build/dev). Closes with "N passed, M failed".
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -96,6 +97,34 @@ detection() {
     { echo "$output"; return 1; }
 }
 check "detection passes over the silent adapter and uploads to the one that answers" detection
+
+# ---- both adapters and the UART at once ----
+many_at_once() {
+  local silent_before talker_before uart_before output
+  silent_before=$(size silent) talker_before=$(size talker) uart_before=$(size uart)
+  output=$(guest "'$upload' --fast --port 1 --port 2 --port 3 '$long'; echo status \$?") &&
+    has "$output" "status 0" && cmp -s <(received_since silent "$silent_before") "$long" &&
+    cmp -s <(received_since talker "$talker_before") "$long" &&
+    cmp -s <(received_since uart "$uart_before") "$long" || { echo "$output"; return 1; }
+}
+check "three ports at once: each device receives the whole file" many_at_once
+# At the usual pace, ten lines a second: one adapter pulled out half-way, the others go on.
+silent_before=$(size silent) talker_before=$(size talker) uart_before=$(size uart)
+guest "('$upload' --port 1 --port 2 --port 3 '$long' >'$share/many.out' 2>&1; echo \$? >'$share/many.status') &" >/dev/null
+wait_for '[ "$(received_since silent "$silent_before" | wc -l)" -ge 100 ]' 60 || true
+unplug silent
+wait_for '[ -f "$share/many.status" ]' 90 || true
+others_finish() {
+  [ "$(cat "$share/many.status" 2>/dev/null)" = 7 ] &&
+    grep -q '^   1  ttyUSB1 .* the device went away at line [0-9]* of 300; port 1 is closed' "$share/many.out" &&
+    grep -q '^   2  ttyUSB0 .* went out to its end: 300 lines' "$share/many.out" &&
+    grep -q '^   3  ttyS0 .* went out to its end: 300 lines' "$share/many.out" &&
+    cmp -s <(received_since talker "$talker_before") "$long" &&
+    cmp -s <(received_since uart "$uart_before") "$long" || { cat "$share/many.out"; return 1; }
+}
+check "three ports at once, one adapter pulled half-way: it is said, the other two finish, exit status 7" \
+  others_finish
+plug silent
 
 # ---- permissions ----
 output=$(guest "$(as_user 1000 --clear-groups) '$upload' --port 1 '$three'; echo status \$?")
