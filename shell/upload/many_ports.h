@@ -8,9 +8,10 @@
 // The parent checks the program file before any child starts (a file that would fail fails
 // once, as for one port; a pipe, which can be read once, is refused); each child opens its own
 // log before its port, so a log that cannot be written ends that port's upload before it
-// begins. The parent starts all the children at once, reads their lines as they come, and shows one row per port: redrawn in place on a terminal, a line per
-// port as it ends elsewhere. At the end it prints the table (port, device, result, lines,
-// time) and exits 0 only when every port's upload went to its end.
+// begins. The parent starts all the children at once, reads their lines as they come, and
+// shows one row per port: redrawn in place on a terminal, a line per port as it ends
+// elsewhere. At the end it prints the table (port, device, result, lines, time) and exits 0
+// only when every port's upload went to its end.
 //
 // For --all the parent starts a child for every port present (FindPresentPorts), and each child
 // probes its own port (--only-if-answering) as detection does: the probes' half seconds pass
