@@ -347,6 +347,32 @@ TEST_F(EndToEndTest, VarnothUploadToManyPortsEndsEachPortForItsOwnReason) {
         }
         EXPECT_EQ(ReadWholeFile(record_ + ".out"), "") << "the devices' bytes are not shown";
     }
+    // On a terminal of 200 columns each port keeps a row, redrawn in place (up over both rows
+    // and each written again whole), until it shows how the port's upload ended.
+    PseudoTerminal terminal;
+    const winsize size{24, 200, 0, 0};
+    ASSERT_EQ(ioctl(terminal.Master(), TIOCSWINSZ, &size), 0);
+    SimulatedDevice first(ports_.Entry(1), record_ + "1", {"--delay", "100"});
+    SimulatedDevice second(ports_.Entry(2), record_ + "2", {"--answer", "seq:++*"});
+    ASSERT_TRUE(first.Ready() && second.Ready());
+    const pid_t upload = Spawn({VARNOTH_UPLOAD_PATH, "--port", "1", "--port", "2", program_},
+                               "/dev/null", terminal.SlavePath());
+    const std::string shown = terminal.Receive(1 << 20);
+    int status = 0;
+    waitpid(upload, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 7);
+    const std::size_t last = shown.rfind("\x1b[2A\r");
+    ASSERT_NE(last, std::string::npos) << shown;
+    const std::string frame = shown.substr(last + 5, shown.find("\nport  device", last) - last - 5);
+    EXPECT_EQ(frame.rfind("port   1  pts/", 0), 0u) << frame;
+    EXPECT_NE(frame.find("12 of 12 lines  100 %  " + program_ + " went out to its end"),
+              std::string::npos)
+        << frame;
+    EXPECT_NE(frame.find("\r\nport   2  pts/"), std::string::npos) << frame;
+    EXPECT_NE(frame.find(" 2 of 12 lines   16 %  the device ended the upload with '*' at line 3"),
+              std::string::npos)
+        << frame;
+    EXPECT_EQ(frame.find("\x1b"), std::string::npos) << "one frame: " << frame;
 }
 
 TEST_F(EndToEndTest, DetectionFindsTheDeviceAndOneThatVanishesIsSaidAtOnceAndPickedUpAgain) {
