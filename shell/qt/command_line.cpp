@@ -18,6 +18,10 @@ CommandLineOption SoleOption(int argc, const char* const* argv) {
     return CommandLineOption::None;
 }
 
+bool ConsoleAsked(int argc, const char* const* argv) {
+    return argc > 1 && std::strcmp(argv[1], "--console") == 0;
+}
+
 std::string ProgramFilePath(int argc, const char* const* argv) {
     const int first = argc > 1 && std::strcmp(argv[1], "--") == 0 ? 2 : 1;
     std::string path;

@@ -8,6 +8,10 @@
 enum class CommandLineOption { None, ListPorts, Help, Version };
 CommandLineOption SoleOption(int argc, const char* const* argv);
 
+// "--console" as the first argument asks for the text console; the arguments after it name the
+// program file as ProgramFilePath says.
+bool ConsoleAsked(int argc, const char* const* argv);
+
 // Every argument after the program's name belongs to the path, joined by single blanks, so
 // that an unquoted path with blanks still names its file: `varnoth-terminal my program.txt`
 // and `varnoth-terminal "my program.txt"` give the same path. Runs of blanks in an unquoted

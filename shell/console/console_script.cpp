@@ -1,0 +1,140 @@
+// The text console from a script: the lines of standard input run as if typed, the device's
+// text on standard output, the terminal's words on standard error.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+
+#include "core/input_line_commands.h"
+#include "core/poll_cycle.h"
+#include "core/terminal_session.h"
+#include "shell/console/console_parts.h"
+#include "shell/exit_signals_posix.h"
+#include "shell/pane_characters.h"
+#include "shell/window_state.h"
+
+namespace {
+
+// At the end of the input the device is given this many quiet ticks (a second) to answer the
+// last lines before the program ends.
+constexpr int QuietTicksAtEnd = 10;
+constexpr std::size_t ReadChunk = 4096;
+constexpr char Unshowable = '?';
+
+bool DeviceSpoke = false;
+
+// The device's text as the screen shows it (shell/pane_characters.h), line feeds as they
+// came: the line breaks the core adds to the pane, where a chunk ends or the core's CR
+// before each LF, are the window's, not the device's.
+void ScriptPaneInsertAtEnd(const char* text, PaneText from) {
+    if (from == PaneText::Terminal) {
+        std::fputs(text, stderr);
+        std::fflush(stderr);
+        return;
+    }
+    if (from == PaneText::ChunkEnd) {
+        return;
+    }
+    DeviceSpoke = true;
+    std::string shown;
+    for (const char* at = text; *at != '\0'; ++at) {
+        const char16_t character = PaneCharacters[static_cast<unsigned char>(*at)];
+        if (character == PaneHidden) {
+            continue;
+        }
+        char bytes[MB_LEN_MAX];
+        std::mbstate_t state{};
+        const std::size_t count = std::wcrtomb(bytes, static_cast<wchar_t>(character), &state);
+        if (count == static_cast<std::size_t>(-1)) {
+            shown += Unshowable;
+        } else {
+            shown.append(bytes, count);
+        }
+    }
+    // As it arrives, also into a pipe or a file; a reader that went away is no reason to stop.
+    if (std::fwrite(shown.data(), 1, shown.size(), stdout) != shown.size() ||
+        std::fflush(stdout) != 0) {
+        std::clearerr(stdout);
+    }
+}
+
+// Nothing written to the streams is kept, so the pane is always empty.
+std::size_t ScriptPaneLength() {
+    return 0;
+}
+
+std::size_t ScriptPaneCopy(std::size_t /*start*/, char* /*buffer*/, std::size_t /*count*/) {
+    return 0;
+}
+
+void ScriptPaneErase(std::size_t /*count*/) {}
+
+const PaneShell ScriptPane = {ScriptPaneLength,      ScriptPaneCopy, ScriptPaneErase,
+                              ScriptPaneInsertAtEnd, ReadTakenLine,  ClearTakenLine};
+
+// A line of a file made on Windows ends in CR LF; the CR is no part of what was typed.
+void RunLine(std::string line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    TakeLine(line.data(), line.size());
+    ExecuteInputLine(false);
+}
+
+} // namespace
+
+int RunScript() {
+    RoutePaneTo(&ScriptPane);
+    TickClock ticks;
+    WindowState state;
+    std::string pending;
+    bool inputEnded = false;
+    int quietTicks = 0;
+    while (!ExitSignalCaught() &&
+           !(inputEnded && !TerminalSession.Uploading && quietTicks >= QuietTicksAtEnd)) {
+        pollfd waits[] = {{inputEnded ? -1 : STDIN_FILENO, POLLIN, 0},
+                          {ExitSignalDescriptor(), POLLIN, 0}};
+        if (poll(waits, 2, ticks.MillisecondsLeft()) < 0 && errno != EINTR) {
+            std::fprintf(stderr, "varnoth-terminal: %s\n", std::strerror(errno));
+            break;
+        }
+        if ((waits[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            char chunk[ReadChunk];
+            const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
+            if (got > 0) {
+                pending.append(chunk, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                if (got < 0) {
+                    std::fprintf(stderr, "varnoth-terminal: reading the input: %s\n",
+                                 std::strerror(errno));
+                }
+                inputEnded = true;
+                // A last line without its line feed is a line all the same.
+                if (!pending.empty()) {
+                    pending += '\n';
+                }
+            }
+            for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                RunLine(pending.substr(0, end));
+                pending.erase(0, end + 1);
+                quietTicks = 0;
+            }
+        }
+        if (ticks.TakeTick()) {
+            DeviceSpoke = false;
+            PollTick();
+            quietTicks = DeviceSpoke ? 0 : quietTicks + 1;
+            char title[WindowTitleCapacity];
+            char placeholder[PlaceholderCapacity];
+            // How an upload ended, in the words the window's title uses.
+            if (UpdateWindowState(&state, ticks.Seconds(), false, title, placeholder)) {
+                std::fprintf(stderr, "%s\n", state.uploadEnd);
+            }
+        }
+    }
+    return 0;
+}
