@@ -10,12 +10,15 @@ namespace {
 // the manual page.
 constexpr const char* HelpText = R"(Usage: varnoth-terminal [PROGRAM-FILE]
   or:  varnoth-terminal -- PROGRAM-FILE
+  or:  varnoth-terminal --console [PROGRAM-FILE]
   or:  varnoth-terminal --list-ports | --help | --version
 
 Opens the Varnoth serial terminal window (9600 baud, 8N1). PROGRAM-FILE is the file "rp!"
 uploads: every argument belongs to it, joined by single blanks; after "--" it is a path
-whatever it looks like. An option counts only as the sole argument.
+whatever it looks like. An option counts only as the sole argument; --console only first.
 
+  --console     run in the terminal the program was started from, not in a window; without
+                a display the program does so by itself
   --list-ports  show the serial ports found, with the numbers "open n" takes
   --help        show this help
   --version     show the version
@@ -23,10 +26,16 @@ whatever it looks like. An option counts only as the sole argument.
 In the window, "open n" connects to port n (1 to 255), "open 0" finds the device, "rp!"
 uploads the program file and "clear" empties the pane.
 
+In the text console the same lines do the same. Enter runs the line, Up and Down bring back
+the lines entered, and Alt+Enter sends a line without its line feed (the window's left
+Ctrl+Enter: a terminal does not tell the left Ctrl key from the right). Ctrl+C empties the
+line; Ctrl+D on an empty line, or Ctrl+C twice, quits; Ctrl+Z suspends. With standard input
+or output not a terminal, each line read runs as if typed, what the device sends goes to
+standard output and the terminal's words to standard error; at the end of the input the
+program waits for an upload to end and for the device to be quiet for a second.
+
 Exit status:
-  0    the window was closed, or an option was answered
-  3    no display: the window needs an X11 or Wayland desktop (or ssh -X); varnoth-upload
-       uploads from a script or a text console
+  0    the window was closed, the console quit, or an option was answered
 
 Environment:
   VARNOTH_PORTS_DIR    folder of links com1 ... com255 that give devices their numbers
