@@ -16,8 +16,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # help2man: the release build makes the manual pages.
-tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev gnuplot-nox bc \
-  mingw-w64 wine64 xvfb xdotool picocom tio linux-perf help2man
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev libedit-dev libncurses-dev \
+  pkg-config gnuplot-nox bc mingw-w64 wine64 xvfb xdotool picocom tio linux-perf help2man
 
 # Sized to what each figure needs. An upload's pace is steady from its first lines: 100 lines
 # (10 s at the bound) pin it within a tick. A stream's ticks are all alike once the pane is full,

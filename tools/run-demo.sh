@@ -16,7 +16,7 @@ TEXT
   exit 1
 fi
 
-packages=(cmake make g++ libgtest-dev qt6-base-dev)
+packages=(cmake make g++ libgtest-dev qt6-base-dev libedit-dev libncurses-dev pkg-config)
 # Qt reaches a Wayland-only session through its wayland platform plugin.
 if [ -z "${DISPLAY:-}" ]; then
   packages+=(qt6-wayland)
