@@ -58,6 +58,9 @@ wchar_t PreviousKey = 0;
 wchar_t LastKey = 0;
 std::mbstate_t KeyState{};
 int KeysSinceTick = 0;
+// What the window's empty input line says, and whether the console's shows it now.
+char Placeholder[PlaceholderCapacity];
+bool PlaceholderShown = false;
 
 // SIGWINCH, SIGTSTP and SIGCONT raise these and wake the loop through the pipe.
 volatile std::sig_atomic_t Resized = 0;
@@ -180,6 +183,21 @@ void ShowState(bool lineEntered) {
     char placeholder[PlaceholderCapacity];
     UpdateWindowState(&State, Ticks.Seconds(), lineEntered, title, placeholder);
     ShowStatus(title);
+    if (std::strcmp(placeholder, Placeholder) != 0) {
+        std::memcpy(Placeholder, placeholder, sizeof Placeholder);
+        if (PlaceholderShown) {
+            HidePlaceholder();
+            PlaceholderShown = false;
+        }
+    }
+}
+
+// Only while a line is being edited is the cursor where the empty line starts.
+void FollowPlaceholder() {
+    const LineInfoW* line = el_wline(Editor);
+    if (!PlaceholderShown && line->lastchar == line->buffer) {
+        PlaceholderShown = ShowPlaceholder(Placeholder);
+    }
 }
 
 // A key that ended a line leaves libedit's cursor below it; the screen goes on from its
@@ -258,6 +276,7 @@ int GetKey(EditLine* /*editor*/, wchar_t* key) {
         if (QuitAsked || ExitSignalCaught()) {
             return 0;
         }
+        FollowPlaceholder();
         pollfd waits[] = {{STDIN_FILENO, POLLIN, 0},
                           {ExitSignalDescriptor(), POLLIN, 0},
                           {WakeUpPipe[0], POLLIN, 0}};
@@ -298,6 +317,11 @@ int GetKey(EditLine* /*editor*/, wchar_t* key) {
         if (used == static_cast<std::size_t>(-1)) {
             KeyState = std::mbstate_t{};
             continue;
+        }
+        // libedit draws the key's effect over a blank line.
+        if (PlaceholderShown) {
+            HidePlaceholder();
+            PlaceholderShown = false;
         }
         PreviousKey = LastKey;
         LastKey = character;
@@ -469,6 +493,8 @@ void RunLines() {
 } // namespace
 
 void RedrawInputLine() {
+    // The input line's rows were cleared.
+    PlaceholderShown = false;
     if (Editing) {
         el_set(Editor, EL_REFRESH);
     }

@@ -53,6 +53,10 @@ void RedrawScreen(int inputRows);
 void ClearInputRows();
 // The status line's text, drawn when it changes.
 void ShowStatus(const char* text);
+// Dims `text` after the cursor, at the start of the empty input line, as the window's
+// placeholder shows; false when the terminal cannot dim. HidePlaceholder clears it again.
+bool ShowPlaceholder(const char* text);
+void HidePlaceholder();
 // What LeaveScreen writes, for a program ended by a second signal: async-signal-safe.
 void LeaveScreenFromSignal();
 extern const PaneShell ScreenPane;

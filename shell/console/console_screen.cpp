@@ -44,6 +44,7 @@ struct Sequences {
     std::string saveCursor;       // sc
     std::string restoreCursor;    // rc
     std::string reverse;          // rev: the status line
+    std::string dim;              // dim: the placeholder
     std::string plain;            // sgr0
     // Writing the last column of the bottom row scrolls at once (am without xenl), so that
     // column is left empty.
@@ -149,35 +150,36 @@ void LayOut(const char* bytes, std::size_t count, int* column, int width, Cell c
     }
 }
 
-// The status text cut to the width and padded to it; characters that are not printable (a
-// file name may hold any byte) show as '?'.
-std::string FittedStatus() {
+// `text` cut to `width` columns, padded to them when `padded`; characters that are not
+// printable (a file name may hold any byte) show as '?'.
+std::string Fitted(const std::string& text, int width, bool padded) {
     std::string fitted;
     int used = 0;
     std::mbstate_t state{};
-    const char* text = StatusText.c_str();
-    std::size_t left = StatusText.size();
+    const char* at = text.c_str();
+    std::size_t left = text.size();
     while (left > 0) {
         wchar_t character = 0;
-        std::size_t step = std::mbrtowc(&character, text, left, &state);
-        if (step == static_cast<std::size_t>(-1) || step == static_cast<std::size_t>(-2) ||
-            !std::iswprint(static_cast<wint_t>(character))) {
+        std::size_t step = std::mbrtowc(&character, at, left, &state);
+        const bool broken =
+            step == static_cast<std::size_t>(-1) || step == static_cast<std::size_t>(-2);
+        if (broken || step == 0 || !std::iswprint(static_cast<wint_t>(character))) {
             state = std::mbstate_t{};
             character = Unshowable;
-            step = step == static_cast<std::size_t>(-1) || step == static_cast<std::size_t>(-2)
-                       ? 1
-                       : step;
+            step = broken || step == 0 ? 1 : step;
         }
-        const int width = std::max(1, wcwidth(character));
-        if (used + width > Columns) {
+        const int cells = std::max(1, wcwidth(character));
+        if (used + cells > width) {
             break;
         }
         fitted += Encoded(character);
-        used += width;
-        text += step;
+        used += cells;
+        at += step;
         left -= step;
     }
-    fitted.append(static_cast<std::size_t>(Columns - used), ' ');
+    if (padded) {
+        fitted.append(static_cast<std::size_t>(width - used), ' ');
+    }
     return fitted;
 }
 
@@ -185,7 +187,8 @@ std::string StatusLine() {
     if (StatusRow() < 0) {
         return std::string();
     }
-    return MoveTo(StatusRow(), 0) + Terminal.reverse + FittedStatus() + Terminal.plain;
+    return MoveTo(StatusRow(), 0) + Terminal.reverse + Fitted(StatusText, Columns, true) +
+           Terminal.plain;
 }
 
 // The newest rows of the pane, from the top of the output area, and where its text goes on.
@@ -296,6 +299,7 @@ bool PrepareScreen() {
     Terminal.saveCursor = Capability("sc");
     Terminal.restoreCursor = Capability("rc");
     Terminal.reverse = Capability("rev");
+    Terminal.dim = Capability("dim");
     Terminal.plain = Capability("sgr0");
     Terminal.scrollsAtLastColumn = tigetflag("am") > 0 && tigetflag("xenl") <= 0;
     if (Terminal.moveTo.empty() || Terminal.scrollRegion.empty() ||
@@ -384,4 +388,18 @@ void ShowStatus(const char* text) {
     if (OnScreen && StatusRow() >= 0) {
         Write(Terminal.saveCursor + StatusLine() + Terminal.restoreCursor);
     }
+}
+
+bool ShowPlaceholder(const char* text) {
+    if (!OnScreen || Terminal.dim.empty()) {
+        return false;
+    }
+    // The last column stays free, so that the text cannot wrap onto a row below.
+    Write(Terminal.saveCursor + Terminal.dim + Fitted(text, Columns - 1, false) + Terminal.plain +
+          Terminal.restoreCursor);
+    return true;
+}
+
+void HidePlaceholder() {
+    Write(Terminal.clearToEndOfLine);
 }

@@ -64,6 +64,8 @@ tm send-keys "PS1='$ '" Enter
 before=$(terminal_state)
 tm send-keys "'$terminal' --console '$work/blink.txt'" Enter
 shows "Ctrl+D on an empty line"
+wait_for '[ "$(input_row)" = "type open 1 to connect to port 1, or open 0 to find the dev" ]' ||
+  fail "the empty line did not say what to type"
 
 tm send-keys "open 1" Enter "id" Enter
 shows "connected to port 1"
@@ -107,7 +109,9 @@ shows "reconnected to port 2"
 wait_for '[[ "$(row 7)" == "port 2 (pts/"* ]]' || fail "fg did not draw the screen again"
 
 tm send-keys "junk" C-c
-wait_for '[ -z "$(input_row)" ]' || fail "Ctrl+C did not empty the line"
+# The empty line says what the window's says.
+wait_for '[[ "$(input_row)" == "a line typed here goes to the device"* ]]' ||
+  fail "Ctrl+C did not empty the line"
 tm send-keys C-c
 ended_as_it_was "Ctrl+C twice"
 ! port_held "$work/com2" || fail "the port was left held after quitting"
