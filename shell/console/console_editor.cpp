@@ -103,10 +103,15 @@ bool CatchScreenSignals() {
     return true;
 }
 
+// A terminal that takes no modes has gone away; its SIGHUP ends the program.
+void SetModes(const termios& modes) {
+    [[maybe_unused]] const int ignored = tcsetattr(STDIN_FILENO, TCSADRAIN, &modes);
+}
+
 // After a second exit signal, which ends the program at once.
 void PutTerminalBack() {
     LeaveScreenFromSignal();
-    tcsetattr(STDIN_FILENO, TCSADRAIN, &UserModes);
+    SetModes(UserModes);
 }
 
 std::string Multibyte(const wchar_t* begin, const wchar_t* end) {
@@ -200,8 +205,8 @@ void FollowPlaceholder() {
     }
 }
 
-// A key that ended a line leaves libedit's cursor below it; the screen goes on from its
-// layout for one row.
+// Lays the screen out for an input line of `rows` rows: libedit has just drawn the line a row
+// longer or shorter, on a row the screen gave the status line or outside it.
 void LayOutFor(int rows) {
     if (rows != LaidOutRows) {
         LaidOutRows = rows;
@@ -223,13 +228,13 @@ void KeepLineWithinLimit() {
 
 void PutEditModesBack() {
     if (HaveEditModes) {
-        tcsetattr(STDIN_FILENO, TCSADRAIN, &EditModes);
+        SetModes(EditModes);
     }
 }
 
 void Suspend() {
     LeaveScreen();
-    tcsetattr(STDIN_FILENO, TCSADRAIN, &UserModes);
+    SetModes(UserModes);
     // Stopped the default way, the shell sees a stopped job; "fg" continues here.
     std::signal(SIGTSTP, SIG_DFL);
     raise(SIGTSTP);
@@ -511,7 +516,7 @@ int RunOnScreen() {
         if (Editor != nullptr) {
             el_end(Editor);
         }
-        tcsetattr(STDIN_FILENO, TCSADRAIN, &UserModes);
+        SetModes(UserModes);
         return RunScript();
     }
     RunOnForcedExit(PutTerminalBack);
@@ -525,6 +530,6 @@ int RunOnScreen() {
     ClosePortIfOpen();
     LeaveScreen();
     el_end(Editor);
-    tcsetattr(STDIN_FILENO, TCSADRAIN, &UserModes);
+    SetModes(UserModes);
     return 0;
 }
