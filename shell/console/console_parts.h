@@ -18,6 +18,12 @@ void TakeWideLine(const wchar_t* text, std::size_t length);
 void ReadTakenLine(char* buffer, std::size_t capacity);
 void ClearTakenLine();
 
+// `character` in the locale's encoding, '?' where the locale has none for it.
+std::string Encoded(wchar_t character);
+// How a byte of the pane shows, as shell/pane_characters.h says, in the locale's encoding;
+// empty for a byte that shows as nothing. Valid once RunConsole has set the locale.
+const std::string& ShownAs(unsigned char byte);
+
 // The 100 ms tick, kept as a window's timer keeps it: a tick that ran late is not made up for
 // by a burst.
 class TickClock {

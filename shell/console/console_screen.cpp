@@ -29,7 +29,7 @@ constexpr int TabWidth = 8;
 // A size to draw for when the terminal tells none (a serial console, say).
 constexpr int FallbackRows = 24;
 constexpr int FallbackColumns = 80;
-// What a character the locale cannot encode, or the status line cannot show, shows as.
+// What a character the status line cannot show shows as.
 constexpr char Unshowable = '?';
 // Room for what LeaveScreenFromSignal writes: three short sequences.
 constexpr std::size_t LeaveCapacity = 256;
@@ -52,8 +52,6 @@ struct Sequences {
 };
 
 Sequences Terminal;
-// How each byte of the pane shows, in the locale's encoding (shell/pane_characters.h).
-std::string ShownByte[256];
 int Rows = FallbackRows;
 int Columns = FallbackColumns;
 int InputRows = 1;
@@ -74,16 +72,6 @@ std::string Capability(const char* name) {
         return std::string();
     }
     return value;
-}
-
-std::string Encoded(wchar_t character) {
-    char bytes[MB_LEN_MAX];
-    std::mbstate_t state{};
-    const std::size_t count = std::wcrtomb(bytes, character, &state);
-    if (count == static_cast<std::size_t>(-1)) {
-        return std::string(1, Unshowable);
-    }
-    return std::string(bytes, count);
 }
 
 int OutputRows() {
@@ -137,14 +125,14 @@ void LayOut(const char* bytes, std::size_t count, int* column, int width, Cell c
             *column = 0;
         }
         if (shown != '\t') {
-            cell(ShownByte[byte]);
+            cell(ShownAs(byte));
             ++*column;
             continue;
         }
         // A tab goes to the next stop, or to the end of the row.
         const int stop = std::min(width, (*column / TabWidth + 1) * TabWidth);
         while (*column < stop) {
-            cell(ShownByte[static_cast<unsigned char>(' ')]);
+            cell(ShownAs(' '));
             ++*column;
         }
     }
@@ -310,9 +298,6 @@ bool PrepareScreen() {
                      "a scroll region; lines are read as from a script\n",
                      std::getenv("TERM"));
         return false;
-    }
-    for (int byte = 0; byte < 256; ++byte) {
-        ShownByte[byte] = Encoded(static_cast<wchar_t>(PaneCharacters[byte]));
     }
     return true;
 }

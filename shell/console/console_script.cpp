@@ -1,10 +1,8 @@
 // The text console from a script: the lines of standard input run as if typed, the device's
 // text on standard output, the terminal's words on standard error.
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <poll.h>
 #include <string>
 #include <unistd.h>
@@ -14,7 +12,6 @@
 #include "core/terminal_session.h"
 #include "shell/console/console_parts.h"
 #include "shell/exit_signals_posix.h"
-#include "shell/pane_characters.h"
 #include "shell/window_state.h"
 
 namespace {
@@ -23,7 +20,6 @@ namespace {
 // last lines before the program ends.
 constexpr int QuietTicksAtEnd = 10;
 constexpr std::size_t ReadChunk = 4096;
-constexpr char Unshowable = '?';
 
 bool DeviceSpoke = false;
 
@@ -42,18 +38,7 @@ void ScriptPaneInsertAtEnd(const char* text, PaneText from) {
     DeviceSpoke = true;
     std::string shown;
     for (const char* at = text; *at != '\0'; ++at) {
-        const char16_t character = PaneCharacters[static_cast<unsigned char>(*at)];
-        if (character == PaneHidden) {
-            continue;
-        }
-        char bytes[MB_LEN_MAX];
-        std::mbstate_t state{};
-        const std::size_t count = std::wcrtomb(bytes, static_cast<wchar_t>(character), &state);
-        if (count == static_cast<std::size_t>(-1)) {
-            shown += Unshowable;
-        } else {
-            shown.append(bytes, count);
-        }
+        shown += ShownAs(static_cast<unsigned char>(*at));
     }
     // As it arrives, also into a pipe or a file; a reader that went away is no reason to stop.
     if (std::fwrite(shown.data(), 1, shown.size(), stdout) != shown.size() ||
