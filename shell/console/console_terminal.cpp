@@ -1,5 +1,6 @@
 #include "shell/console/console_terminal.h"
 
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -13,15 +14,19 @@
 #include "core/terminal_session.h"
 #include "shell/console/console_parts.h"
 #include "shell/exit_signals_posix.h"
+#include "shell/pane_characters.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr auto TickPeriod = std::chrono::milliseconds(PollIntervalMilliseconds);
-// What a character outside Latin-1 goes out as, as from the window's input line.
+// What a character outside Latin-1 goes out as, as from the window's input line; and what one
+// the locale cannot encode shows as.
 constexpr char NotLatin1 = '?';
 constexpr wchar_t HighestLatin1 = 0xff;
+
+std::string ShownBytes[256];
 
 char TakenLine[InputLineCapacity];
 std::size_t TakenLength = 0;
@@ -35,6 +40,20 @@ void Take(wchar_t character) {
 }
 
 } // namespace
+
+std::string Encoded(wchar_t character) {
+    char bytes[MB_LEN_MAX];
+    std::mbstate_t state{};
+    const std::size_t count = std::wcrtomb(bytes, character, &state);
+    if (count == static_cast<std::size_t>(-1)) {
+        return std::string(1, NotLatin1);
+    }
+    return std::string(bytes, count);
+}
+
+const std::string& ShownAs(unsigned char byte) {
+    return ShownBytes[byte];
+}
 
 void TakeLine(const char* text, std::size_t length) {
     ClearTakenLine();
@@ -108,6 +127,10 @@ int RunConsole(const char* programFile) {
     if (std::setlocale(LC_CTYPE, "") == nullptr) {
         std::fprintf(stderr, "varnoth-terminal: the locale the environment names is not "
                              "installed; characters beyond ASCII show as '?'\n");
+    }
+    for (int byte = 0; byte < 256; ++byte) {
+        const char16_t shown = PaneCharacters[static_cast<std::size_t>(byte)];
+        ShownBytes[byte] = shown == PaneHidden ? std::string() : Encoded(shown);
     }
     // A path too long for the session record is refused by the core, and "rp!" then says so.
     SetUploadPath(programFile);
