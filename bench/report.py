@@ -5,13 +5,20 @@ plot. A section whose raw files are missing (not run on this machine yet) says s
 import csv
 import glob
 import os
+import re
 import statistics
 import subprocess
 import sys
 
 STREAM_LINE_BYTES = 41  # "stream 000001 abcdefghijklmnopqrstuvwxyz\n"
 TICK_BOUND_LINES_PER_SECOND = 10.0  # one acknowledged line per 100 ms tick
-UPLOAD_PACE_TARGET = 0.95  # of the bound, with a device that answers at once
+UPLOAD_BYTE_SECONDS = 10 / 9600.0  # 9600 baud, 8N1: start bit, eight data bits, stop bit
+UPLOAD_CHUNK_QUIET_MS = 50  # the usual pace sends the next line once the line is this quiet
+# A run this far below its row's median is named, with the load it ran under: on a shared
+# machine, most such runs are disturbed ones.
+UPLOAD_DISTURBED_FRACTION = 0.97
+FAST_UPLOAD_TARGET = 0.90  # of the line's bound, in every case
+USUAL_UPLOAD_TARGET = 0.95  # of the tick bound, in every case
 LONGEST_TICK_TARGET_MS = 200.0  # twice the poll period: the window still feels live
 SYSCALLS_PER_BYTE_TRICKLE_TARGET = 2.2  # 960 B/s one byte a write: a read and a wait per byte
 SYSCALLS_PER_BYTE_FLOOD_TARGET = 0.05  # a flood is read in large blocks
@@ -117,67 +124,219 @@ class Context:
                 "cores.\n" % (min(loads), max(loads), self.machine.get("cores", "?")))
 
 
+NO_FIGURES = "No figures here yet"
+KEPT_NOTE = "*No raw figures for this section on the machine that made this report"
+
+
 def missing(title, section):
-    return ("## %s\n\nNo figures here yet: `BENCH_SECTIONS=%s bench/run.sh` makes them.\n"
-            % (title, section))
+    return ("## %s\n\n%s: `BENCH_SECTIONS=%s bench/run.sh` makes them.\n"
+            % (title, NO_FIGURES, section))
+
+
+def earlier_sections(path):
+    """The sections of the report this one replaces, by heading, that had figures: raw figures
+    stay on the machine that made them, so a run of some sections elsewhere keeps the rest."""
+    if not os.path.exists(path):
+        return {}
+    text = open(path).read()
+    made = re.search(r"^Made by `bench/run.sh` on \S+: (.*?)\. Medians", text, re.MULTILINE)
+    note = "%s: kept as the report before it gave them, made on %s.*\n" % (
+        KEPT_NOTE, made.group(1) if made else "a machine it does not name")
+    kept = {}
+    for part in text.split("\n## ")[1:]:
+        heading, _, body = part.partition("\n")
+        body = body.strip("\n") + "\n"
+        if body.startswith(NO_FIGURES):
+            continue
+        kept[heading] = body if body.startswith(KEPT_NOTE) else note + "\n" + body
+    return kept
+
+
+def upload_run(values, seconds_key):
+    """One upload's figures, or None when it did not go through to the end with every byte."""
+    seconds = values.get(seconds_key)
+    if (not seconds or values.get("exit", 0) != 0
+            or values.get("received_bytes") != values.get("bytes")):
+        return None
+    bound = ((values["bytes"] + values["lines"]) * UPLOAD_BYTE_SECONDS
+             + values["lines"] * values["delay"] / 1000.0)
+    return {"lines_per_second": values["lines"] / seconds,
+            "bytes_per_second": values["bytes"] / seconds,
+            "of_bound": 100 * bound / seconds,
+            "of_tick_bound": 100 * values["lines"] / seconds / TICK_BOUND_LINES_PER_SECOND,
+            "cpu_us_per_line": 1e6 * values["cpu_s"] / values["lines"]
+            if "cpu_s" in values else None,
+            "load1": values.get("load1")}
+
+
+def upload_file_lines(parsed, pace):
+    """How many lines the files of one pace had."""
+    lines = sorted({"%.0f" % v["lines"] for n, v in parsed if n == pace})
+    return " or ".join(lines) if lines else "no"
 
 
 def upload_pace(ctx):
     window = runs(ctx.results, "upload")
     program = runs(ctx.results, "upload_program")
+    # Runs of the bench before the line was modelled carry no line length: not comparable.
+    window = [(n, v) for n, v in window if "line_bytes" in v]
+    program = [(n, v) for n, v in program if "line_bytes" in v]
     if not window and not program:
         return missing("Upload pace", "\"upload upload-program\"")
     out = ["## Upload pace\n", ctx.made_by("upload", "upload-program"),
-           "A program file uploaded to the simulated device, which answers each line with '+' "
-           "after the given delay. The bound is one acknowledged line per 100 ms tick: 10 lines "
-           "a second. The window is the Linux program's window and core on Qt's offscreen "
-           "platform, timed from \"rp!\" to the upload's end; `varnoth-upload --quiet --port 1` "
-           "is timed from outside as a script runs it (start, connect, upload, exit).\n",
-           "| program | answer delay | lines | lines per second | of the bound "
-           "| longest gap between ticks (ms) | longest tick (ms) |",
-           "|---|---|---|---|---|---|---|"]
-    points = []
-    at_once = {}
-    for delay in ("delay=0", "delay=20", "delay=80"):
-        rates = [v["lines"] / v["upload_s"] for n, v in window if n == delay and "upload_s" in v]
-        if not rates:
-            continue
-        points += [(delay.split("=")[1], rate) for rate in rates]
-        if delay == "delay=0":
-            at_once["the window"] = rates
-        out.append("| window | %s ms | %s | %s | %s %% | %s | %s |" % (
-            delay.split("=")[1], summary(select(window, delay, "lines"), 0), summary(rates),
-            summary([100 * r / TICK_BOUND_LINES_PER_SECOND for r in rates], 1),
-            summary(select(window, delay, "max_tick_gap_ms"), 1),
-            summary(select(window, delay, "longest_tick_ms"), 1)))
-    rates = [v["lines"] / v["elapsed_s"] for _, v in program if v.get("elapsed_s")]
-    if rates:
-        at_once["varnoth-upload"] = rates
-        out.append("| varnoth-upload | 0 ms | %s | %s | %s %% | | |" % (
-            summary(select(program, "delay=0", "lines"), 0), summary(rates),
-            summary([100 * r / TICK_BOUND_LINES_PER_SECOND for r in rates], 1)))
-        out.append("\nvarnoth-upload's runs: CPU %s s; exit statuses %s; lines the device "
-                   "received %s." % (summary(select(program, "delay=0", "cpu_s"), 3),
-                                     ", ".join("%d" % v["exit"] for _, v in program),
-                                     ", ".join("%d" % v["received_lines"] for _, v in program)))
+           "Program files uploaded to the simulated device on a modelled 9600-baud line "
+           "(`--baud 9600`: each byte takes ten bits' time, %.2f ms, both ways); the device "
+           "answers a line with '+' once its last byte is in, at once or after a delay. A fast "
+           "upload sends each line when the answer to the one before arrives, so its bound is "
+           "what the line carries: (bytes of the file + one answer byte a line) × %.2f ms + the "
+           "device's delay for each line. The usual pace sends the next line from the poll tick "
+           "that reads the answer, once the line has been quiet for 50 ms after it: at most one "
+           "line a 100 ms tick, %.0f lines a second (the tick bound). Fast uploads are of %s-line files, the usual pace of their "
+           "first %s lines (it is a line a tick from the first one). The window is the Linux "
+           "program's window and core on Qt's offscreen platform, the fast choice made before "
+           "\"rp!\", timed from \"rp!\" to the upload's end, CPU that of the whole window from "
+           "then; `varnoth-upload --quiet --port 1` is timed from outside as a script runs it "
+           "(start, connect, upload, exit), CPU from the child's getrusage (bash's `time`). "
+           "Bytes a second are the file's bytes.\n" % (
+               1000 * UPLOAD_BYTE_SECONDS, 1000 * UPLOAD_BYTE_SECONDS,
+               TICK_BOUND_LINES_PER_SECOND,
+               upload_file_lines(window + program, "pace=fast"),
+               upload_file_lines(window + program, "pace=usual")),
+           ctx.load_note(window, program)]
+    cases = sorted({(v["line_bytes"], v["delay"]) for _, v in window + program},
+                   key=lambda case: (-case[0], case[1]))
+
+    def case_name(case):
+        answer = "at once" if case[1] == 0 else "after %.0f ms" % case[1]
+        return "%.0f-byte lines, answered %s" % (case[0], answer)
+
+    out += ["| lines | device answers | bound (lines a second) | bound (bytes a second) |",
+            "|---|---|---|---|"]
+    for line_bytes, delay in cases:
+        line_seconds = (line_bytes + 1) * UPLOAD_BYTE_SECONDS + delay / 1000.0
+        out.append("| %.0f bytes | %s | %.1f | %.0f |" % (
+            line_bytes, "at once" if delay == 0 else "after %.0f ms" % delay,
+            1 / line_seconds, line_bytes / line_seconds))
+    out += ["", "| lines | device answers | program | pace | lines | lines a second "
+            "| bytes a second | of the bound | of the tick bound | CPU per line (µs) |",
+            "|---|---|---|---|---|---|---|---|---|---|"]
+    kinds = (("varnoth-upload", "pace=fast", program, "elapsed_s"),
+             ("window", "pace=fast", window, "upload_s"),
+             ("varnoth-upload", "pace=usual", program, "elapsed_s"),
+             ("window", "pace=usual", window, "upload_s"))
+    medians = {}  # (program, pace) -> [(case, median share, lowest share)]
+    spreads = []
+    disturbed = []
+    failed = []
+    points = {}
+    for case in cases:
+        for name, pace, parsed, seconds_key in kinds:
+            rows = [v for n, v in parsed if n == pace and (v["line_bytes"], v["delay"]) == case]
+            if not rows:
+                continue
+            done = [upload_run(v, seconds_key) for v in rows]
+            failed += ["%s %s, %s" % (name, pace.split("=")[1], case_name(case))
+                       for figures in done if figures is None]
+            done = [figures for figures in done if figures is not None]
+            if not done:
+                continue
+            column = lambda key: [figures[key] for figures in done]
+            usual = pace == "pace=usual"
+            out.append("| %.0f bytes | %s | %s | %s | %s | %s | %s | %s %% | %s | %s |" % (
+                case[0], "at once" if case[1] == 0 else "after %.0f ms" % case[1], name,
+                "usual" if usual else "fast",
+                ", ".join(sorted({"%.0f" % v["lines"] for v in rows})),
+                summary(column("lines_per_second"), 1), summary(column("bytes_per_second"), 0),
+                summary(column("of_bound"), 1),
+                summary(column("of_tick_bound"), 1) + " %" if usual else "",
+                summary(column("cpu_us_per_line"), 0)))
+            share = column("of_tick_bound" if usual else "of_bound")
+            medians.setdefault((name, pace), []).append(
+                (case, statistics.median(share), min(share)))
+            rates = column("lines_per_second")
+            row = "%s %s, %s" % (name, "usual" if usual else "fast", case_name(case))
+            disturbed += ["%s: %.1f lines a second against %.1f, load %s" % (
+                row, figures["lines_per_second"], statistics.median(rates),
+                "%.2f" % figures["load1"] if figures["load1"] is not None else "not recorded")
+                for figures in done
+                if figures["lines_per_second"] < UPLOAD_DISTURBED_FRACTION
+                * statistics.median(rates)]
+            if len(rates) > 1:
+                spreads.append((100 * (max(rates) - min(rates)) / statistics.median(rates),
+                                "%s %s, %s" % (name, "usual" if usual else "fast",
+                                               case_name(case))))
+            points.setdefault((name, pace), []).extend(
+                (cases.index(case) + 1, rate) for rate in rates)
     out.append("")
-    for name, rates in at_once.items():
-        out.append("Target for %s, at least %.0f %% of the bound with a device that answers "
-                   "at once: %s.\n" % (name, 100 * UPLOAD_PACE_TARGET, verdict(
-                       statistics.median(rates) >= UPLOAD_PACE_TARGET * TICK_BOUND_LINES_PER_SECOND)))
-    series = [("window", points),
-              ("upload", [(0, rate) for rate in at_once.get("varnoth-upload", [])])]
-    series = [(name, rows) for name, rows in series if rows]
-    plot("%sset terminal pngcairo size 700,450\nset output '%s'\n"
-         "set xlabel 'device answer delay (ms)'\nset ylabel 'lines per second'\n"
-         "set yrange [0:11]\nset xrange [-10:90]\nset key bottom left\nplot %s, "
-         "10 with lines title 'bound: one line a tick'\n" % (
-             "".join(datablock(name, rows) for name, rows in series),
-             os.path.join(ctx.results, "upload_pace.png"),
-             ", ".join("$%s using 1:2 with points pointtype %d title '%s'" % (
-                 name, 7 if name == "window" else 6,
-                 "window" if name == "window" else "varnoth-upload") for name, _ in series)))
-    out.append("![Upload pace against the device's answer delay](upload_pace.png)\n")
+    if spreads:
+        widest = max(spreads)
+        out.append("The widest spread between the runs of one row: %.1f %% of its median "
+                   "(%s).\n" % widest)
+    if disturbed:
+        out.append("Runs more than %.0f %% below the median of their row, the mark of a "
+                   "disturbed run, with the 1-minute load average as each ended (on %s cores): "
+                   "%s.\n"
+                   % (100 * (1 - UPLOAD_DISTURBED_FRACTION), ctx.machine.get("cores", "?"),
+                      "; ".join(disturbed)))
+    if failed:
+        out.append("Runs that did not send the whole file, left out of the figures: %s.\n"
+                   % "; ".join(failed))
+    slow_cases = set()
+    for (name, pace), shares in medians.items():
+        usual = pace == "pace=usual"
+        target = USUAL_UPLOAD_TARGET if usual else FAST_UPLOAD_TARGET
+        short = [(case, share) for case, share, _ in shares if share < 100 * target]
+        lowest = min(shares, key=lambda entry: entry[1])
+        text = ("Target for %s, at least %.0f %% of %s in every case: %s" % (
+            ("the window" if name == "window" else name) + " at the usual pace" if usual else
+            ("`varnoth-upload --fast`" if name == "varnoth-upload" else "the window's fast upload"),
+            100 * target, "the tick bound" if usual else "the bound", verdict(not short)))
+        if short:
+            text += ", in %s" % "; ".join(
+                "%s: %.1f %%, %.1f points short" % (case_name(case), share, 100 * target - share)
+                for case, share in short)
+        else:
+            text += " (lowest median %.1f %%, %s; lowest run %.1f %%)" % (
+                lowest[1], case_name(lowest[0]), min(entry[2] for entry in shares))
+        out.append(text + ".\n")
+        if usual:
+            slow_cases.update(case for case, _ in short)
+    for case in sorted(slow_cases, key=cases.index):
+        line_ms = 1000 * (case[0] + 1) * UPLOAD_BYTE_SECONDS
+        out.append("With %s, a line and its answer take %.1f ms on the line, the device waits "
+                   "%.0f ms and the chunk ends %.0f ms after the answer: %.1f ms from a line "
+                   "going out to the next being due at the usual pace, against a %.0f ms tick.\n"
+                   % (case_name(case), line_ms, case[1], UPLOAD_CHUNK_QUIET_MS,
+                      line_ms + case[1] + UPLOAD_CHUNK_QUIET_MS,
+                      1000 / TICK_BOUND_LINES_PER_SECOND))
+    # Filled for the fast pace, open for the usual one; one colour per program.
+    styles = {("varnoth-upload", "pace=fast"): ("varnoth-upload --fast", -0.15, 7, "#1f5fbf"),
+              ("window", "pace=fast"): ("window, fast upload", -0.05, 5, "#c0392b"),
+              ("varnoth-upload", "pace=usual"): ("varnoth-upload", 0.05, 6, "#1f5fbf"),
+              ("window", "pace=usual"): ("window", 0.15, 4, "#c0392b")}
+    bounds = [(i + 1, 1 / ((b + 1) * UPLOAD_BYTE_SECONDS + d / 1000.0))
+              for i, (b, d) in enumerate(cases)]
+    series = [(key, rows) for key, rows in points.items() if rows]
+    plot("%s%sset terminal pngcairo size 800,520\nset output '%s'\n"
+         "set ylabel 'lines per second'\nset logscale y\nset yrange [4:1000]\n"
+         "set xrange [0.5:%d.5]\nset xtics (%s)\nset key top left Left reverse\nset bmargin 4\n"
+         "set pointsize 1.3\n"
+         "plot $bound using 1:2:(0.35) with xerrorbars pointsize 0 linewidth 2 "
+         "linecolor 'black' title 'bound: the line and the delay', "
+         "%.0f with lines dashtype 3 linecolor 'black' title 'bound: a line a tick', %s\n" % (
+             datablock("bound", bounds),
+             "".join(datablock("s%d" % i, [(x + styles[key][1], y) for x, y in rows])
+                     for i, (key, rows) in enumerate(series)),
+             os.path.join(ctx.results, "upload_pace.png"), len(cases),
+             ", ".join('"%.0f-byte lines\\n%s" %d' % (
+                 case[0], "at once" if case[1] == 0 else "after %.0f ms" % case[1], i + 1)
+                       for i, case in enumerate(cases)),
+             TICK_BOUND_LINES_PER_SECOND,
+             ", ".join("$s%d using 1:2 with points pointtype %d linecolor '%s' title '%s'" % (
+                 i, styles[key][2], styles[key][3], styles[key][0])
+                 for i, (key, _) in enumerate(series))))
+    out.append("![Upload pace of both paces against the bound, per file and answer]"
+               "(upload_pace.png)\n")
     return "\n".join(out)
 
 
@@ -469,7 +628,13 @@ def main(results):
                    "Medians over repeated runs, with the lowest and highest run in brackets.\n"
                    % (machine["date"], machine["cpu"].replace("_", " "), machine["cores"],
                       machine["memory_gib"], machine["kernel"], machine["qt"], machine["wine"]))
-    out += [section(ctx) for section in SECTIONS]
+    earlier = earlier_sections(os.path.join(results, "report.md"))
+    for section in SECTIONS:
+        text = section(ctx)
+        heading = text[len("## "):text.index("\n")]
+        if text.startswith("## %s\n\n%s" % (heading, NO_FIGURES)) and heading in earlier:
+            text = "## %s\n\n%s" % (heading, earlier[heading])
+        out.append(text)
     with open(os.path.join(results, "report.md"), "w") as report:
         report.write("\n".join(out))
 

@@ -6,6 +6,7 @@
 #include "core/pane.h"
 #include "core/pane_primitives.h"
 #include "core/port_connection.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
 #include "core/upload_report.h"
@@ -50,6 +51,13 @@ void SendLine(const char* text, bool withLineFeed) {
     const std::size_t sent = WritePort(port, text, length);
     const bool textWhole = sent == length || port == InvalidPortHandle;
     const std::size_t lineFeedsSent = textWhole && withLineFeed ? WritePort(port, "\n", 1) : 0;
+    // Logged as it went out, the line feed with it; with no port open nothing went out.
+    if (port != InvalidPortHandle) {
+        char logged[InputLineCapacity + 1];
+        std::memcpy(logged, text, sent);
+        std::memcpy(logged + sent, "\n", lineFeedsSent);
+        LogBytes(LogSource::Sent, logged, sent + lineFeedsSent, MonotonicMilliseconds());
+    }
     if (port == InvalidPortHandle || PortDeviceGone(port) ||
         (textWhole && lineFeedsSent == lineFeeds)) {
         return;
@@ -80,5 +88,6 @@ bool ExecuteInputLine(bool leftCtrlHeld) {
         isLocalCommand = false;
     }
     ClearInputLine();
+    ReportLogFailure();
     return isLocalCommand;
 }

@@ -34,9 +34,19 @@ void AppendOutput(const char* text);
 // A report of the terminal's own, on a line of its own: when the pane's last line holds text
 // (the device's answers during an upload, say), a line break comes first.
 void AppendReport(const char* text);
-// What the device sent, already converted for display.
-void AppendDeviceText(const char* text);
+// What the device sent, already converted for display, taken from the port at `takenAt`
+// (MonotonicMilliseconds).
+void AppendDeviceText(const char* text, unsigned long long takenAt);
+// What the device sent, as rows of hex bytes with their printable characters beside them, 16
+// bytes a row as `hexdump -C` shows them: "6f 6b 3e 0d 0a ...  |ok>..|". A chunk starts a row
+// of its own; a row goes on across the reads of a chunk, and the chunk's end ends it.
+void AppendHexRows(const char* bytes, std::size_t count, unsigned long long takenAt);
+// Shows what the device sends from now on in hex rows (ShowHex), or as text again, the open row
+// ended first. Lines are led by their time while ShowTimes is set.
+void ShowBytesInHex(bool on);
 void ClearOutput();
+// Says in the pane, once, why the session log stopped, if it did (core/session_log.h).
+void ReportLogFailure();
 
 // Ends a chunk that is still open, as the line going quiet would: outside an upload the pane
 // gets its closing line break. Called at the end of every chunk and before the port it came

@@ -18,6 +18,21 @@ constexpr unsigned PollReadBudgetMilliseconds = PollIntervalMilliseconds;
 constexpr int UploadIdleTickLimit = 10;
 void PollTick();
 
+// A fast upload sends each line as soon as the device's answer to the one before arrives,
+// instead of at the next tick once the line has gone quiet: the same UploadStep, fed the same
+// bytes in the same order, only sooner. The chunk still ends after 50 ms of silence and the
+// silence rule still counts one-second idle spells in tick periods, now measured with the clock.
+// While FastUploadRunning, a shell calls PollArrived in place of PollTick: whenever the port
+// has something (a socket notifier, a short timer) or, waiting in the call itself, in a loop.
+
+// Whether a fast upload runs ("rp!" with FastUploads set, or varnoth-upload --fast).
+bool FastUploadRunning();
+// Takes what the device has sent, waiting up to waitMilliseconds for it (0: only what is
+// there), and does a tick's work on it.
+void PollArrived(unsigned waitMilliseconds);
+// How long a shell may wait for the device before the next PollArrived has a silence to mark.
+unsigned ArrivalWaitMilliseconds();
+
 // Turns `count` received bytes (at most ReceiveCapacity - 1) into pane text: LF becomes
 // CR LF; XON, XOFF and NUL are dropped, since they carry no text and a NUL would end it.
 // Returns the display buffer, valid until the next call.

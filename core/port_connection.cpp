@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/pane.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
 
@@ -97,7 +98,9 @@ std::int32_t ParsePortNumber(const char* text) {
 }
 
 bool ProbePort() {
-    WritePort(TerminalSession.PortHandle, ProbeRequest, std::strlen(ProbeRequest));
+    const std::size_t sent =
+        WritePort(TerminalSession.PortHandle, ProbeRequest, std::strlen(ProbeRequest));
+    LogBytes(LogSource::Sent, ProbeRequest, sent, MonotonicMilliseconds());
     SleepMilliseconds(ProbeWaitMilliseconds);
     char reply[ProbeReplyCapacity];
     // The reply is read to its end, however long the device takes over it: it is at most

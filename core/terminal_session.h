@@ -95,6 +95,27 @@ struct TerminalSessionRecord {
     // The number "open" gave the open port (for "open 0", the one detection kept); while a lost
     // port is waited for, the number it had.
     std::int32_t PortNumber = 0;
+    // Whether the next upload is a fast one (core/poll_cycle.h), as the user chose; and whether
+    // the running one is, as it was when it started.
+    bool FastUploads = false;
+    bool UploadIsFast = false;
+    // A fast upload's clock readings (MonotonicMilliseconds): the last data, the last look,
+    // 0 before the first; and the silence since the last tick period counted.
+    unsigned long long LastArrivalAt = 0;
+    unsigned long long LastArrivalPollAt = 0;
+    unsigned QuietMilliseconds = 0;
+    // When the running or last upload started (MonotonicMilliseconds), for how long it took.
+    unsigned long long UploadStartedAt = 0;
+    // How the pane shows what comes from now on, as the user chose: each line led by the time
+    // its first byte came, and the device's bytes as rows of hex (core/pane.h).
+    bool ShowTimes = false;
+    bool ShowHex = false;
+    // The pane's last line holds text (no line feed after it yet).
+    bool PaneLineOpen = false;
+    // The open chunk is shown in hex, and the bytes of its open row.
+    bool ChunkInHex = false;
+    char HexRow[16] = {};
+    std::size_t HexRowLength = 0;
     // Set from the moment the open port's device goes away until it is back or "open" is typed.
     bool WaitingForLostPort = false;
     // Ticks left until the next look for the lost port's device.

@@ -6,8 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/control_bytes.h"
+#include "core/protocol.h"
 #include "core/pane.h"
+#include "core/session_log.h"
 #include "core/upload_report.h"
 
 namespace {
@@ -72,9 +73,16 @@ void CloseProgramFile() {
     }
 }
 
+// The log keeps how each upload ended, in the words its closing line uses.
 void EndUpload(UploadEnd how) {
     TerminalSession.Uploading = 0;
     TerminalSession.LastUploadEnd = how;
+    const unsigned long long now = MonotonicMilliseconds();
+    char words[UploadReportCapacity];
+    DescribeUploadEnd(words, TerminalSession.UploadPath,
+                      (now - TerminalSession.UploadStartedAt) / 1000.0);
+    LogBytes(LogSource::Terminal, words, std::strlen(words), now);
+    LogBytes(LogSource::Terminal, "\n", 1, now);
 }
 
 // A file that ends the upload with a fault of its own (no text, unreadable) says so in the
@@ -126,6 +134,7 @@ void SendUploadLine() {
         const std::size_t length = std::strlen(TerminalSession.UploadLine);
         const std::size_t sent =
             WritePort(TerminalSession.PortHandle, TerminalSession.UploadLine, length);
+        LogBytes(LogSource::Sent, TerminalSession.UploadLine, sent, MonotonicMilliseconds());
         if (sent == length || TerminalSession.PortHandle == InvalidPortHandle ||
             PortDeviceGone(TerminalSession.PortHandle)) {
             return;
@@ -261,6 +270,8 @@ void StartUploadOf(std::FILE* file, std::int32_t lineCount) {
     TerminalSession.UploadFile = file;
     TerminalSession.UploadLineTotal = lineCount;
     TerminalSession.UploadLineNumber = 0;
+    TerminalSession.UploadIsFast = TerminalSession.FastUploads;
+    TerminalSession.UploadStartedAt = MonotonicMilliseconds();
     TerminalSession.Uploading = 1;
     TerminalSession.LastUploadEnd = UploadEnd::None;
     int error = 0;

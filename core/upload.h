@@ -5,23 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/protocol.h"
 #include "core/terminal_session.h"
 
-// The device answers each line with one byte. Its firmware acknowledges with '+' or '-' and
-// stops the transfer with '*' or '>' (its prompt); the two of each pair act alike here.
-constexpr char AcknowledgePlus = '+';
-constexpr char AcknowledgeMinus = '-';
-constexpr char StopStar = '*';
-constexpr char StopPrompt = '>';
-// A line is retried (sent again) for at most this many bad answers or short sends; the next
-// one gives up.
-constexpr int UploadRetryLimit = 4;
-// What the upload is fed when the device stays silent too long (core/poll_cycle.h says how
-// long). It is an ordinary byte, not a reserved value: the upload retries on it only because
-// 'T' is none of the answers, like any other stray byte. A 'T' the device itself sends is
-// therefore taken exactly as silence would be, which is also how the upload's end is reported
-// (UploadEnd::GaveUpOnSilence).
-constexpr char TimeoutMarker = 'T';
 // UploadLineTotal of a program file that is a pipe: it can be read only once, by the upload, so
 // its lines are not counted beforehand.
 constexpr std::int32_t UncountedLines = -2;

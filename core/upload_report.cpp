@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/upload.h"
+#include "core/protocol.h"
 
 namespace {
 

@@ -78,6 +78,19 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
 // A budget that never runs out: the read ends only on silence or a full buffer.
 constexpr unsigned UnlimitedReadBudget = ~0u;
 
+// Waits up to waitMilliseconds for the device to send anything, then returns at once with
+// what it has sent so far, at most capacity - 1 bytes and a NUL: the read of a fast upload,
+// which acts on each answer as it comes instead of waiting for the line to go quiet. 0 when
+// nothing came in that time (at once on InvalidPortHandle). PortDeviceGone tells afterwards
+// whether the device went away.
+std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
+                        unsigned waitMilliseconds);
+
+// When the last ReadPort or ReadArrived that got anything took its first byte from the driver
+// (MonotonicMilliseconds): the time a session log stamps the line with. Bytes already queued
+// when a tick's read began came within a tick before it.
+unsigned long long FirstByteTakenAt();
+
 // Whether the last ReadPort on `handle` ended because the device behind the port went away
 // (unplugged, powered off, its USB bridge reset) rather than because the line went quiet. The
 // port is of no more use then: close it. A silent device that is still there is never gone.
@@ -96,3 +109,6 @@ void ClosePort(SerialHandle handle);
 
 // Blocks the calling thread; the device probe gives the device this long to answer.
 void SleepMilliseconds(unsigned milliseconds);
+// A clock that only goes forward, in milliseconds from a fixed point: a fast upload measures
+// its silences with it.
+unsigned long long MonotonicMilliseconds();

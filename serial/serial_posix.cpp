@@ -18,7 +18,7 @@
 
 #include <vector>
 
-#include "serial/port_names_posix.h"
+#include "serial/port_names_linux.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -34,10 +34,8 @@ int Descriptor(SerialHandle handle) {
     return static_cast<int>(handle);
 }
 
-long long MonotonicMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+long long Now() {
+    return static_cast<long long>(MonotonicMilliseconds());
 }
 
 // Raw 9600 8N1: bytes pass unchanged both ways, no echo, no line-end translation, no
@@ -75,7 +73,7 @@ WaitResult WaitFor(int fd, short events, long long deadline) {
     pollfd entry{fd, events, 0};
     int ready;
     do {
-        const long long left = deadline - MonotonicMilliseconds();
+        const long long left = deadline - Now();
         ready = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
     } while (ready < 0 && errno == EINTR);
     if (ready > 0 && (entry.revents & events) != 0) {
@@ -93,6 +91,9 @@ ssize_t ReadRetrying(int fd, char* buffer, std::size_t count) {
     } while (got < 0 && errno == EINTR);
     return got;
 }
+
+// When the last read that got anything took its first byte.
+unsigned long long firstByteTakenAt = 0;
 
 // How a read of one chunk ended: the line went quiet for the read time-out, the device went
 // away, the budget ran out while bytes kept coming, or the buffer filled. Only the first two end
@@ -118,7 +119,7 @@ bool TakeQueued(int fd, char* buffer, std::size_t room, std::size_t* count) {
 // read that emptied the queue gathers for a moment, then reads again or waits for the silence.
 ReadEnd ReadChunk(int fd, char* buffer, std::size_t room, unsigned budgetMilliseconds,
                   std::size_t* count) {
-    const long long started = MonotonicMilliseconds();
+    const long long started = Now();
     // Silence is counted from the last look that found bytes.
     long long lastData = started;
     *count = 0;
@@ -135,8 +136,11 @@ ReadEnd ReadChunk(int fd, char* buffer, std::size_t room, unsigned budgetMillise
             continue;
         }
         const bool emptied = got < room - *count;
+        if (*count == 0) {
+            firstByteTakenAt = MonotonicMilliseconds();
+        }
         *count += got;
-        lastData = MonotonicMilliseconds();
+        lastData = Now();
         if (*count == room) {
             return ReadEnd::Full;
         }
@@ -279,7 +283,7 @@ std::size_t WritePort(SerialHandle handle, const char* bytes, std::size_t count)
         return 0;
     }
     const int fd = Descriptor(handle);
-    const long long deadline = MonotonicMilliseconds() + WriteTimeLimitMilliseconds(count);
+    const long long deadline = Now() + WriteTimeLimitMilliseconds(count);
     std::size_t sent = 0;
     while (sent < count) {
         const ssize_t written = write(fd, bytes + sent, count - sent);
@@ -315,6 +319,33 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     return count;
 }
 
+std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
+                        unsigned waitMilliseconds) {
+    std::size_t count = 0;
+    bool gone = false;
+    if (handle != InvalidPortHandle && capacity > 1) {
+        const int fd = Descriptor(handle);
+        gone = !TakeQueued(fd, buffer, capacity - 1, &count);
+        if (!gone && count == 0 && waitMilliseconds > 0) {
+            const WaitResult waited = WaitFor(fd, POLLIN, Now() + waitMilliseconds);
+            gone = waited == WaitResult::HungUp ||
+                   (waited == WaitResult::Ready && !TakeQueued(fd, buffer, capacity - 1, &count));
+        }
+    }
+    if (capacity > 0) {
+        buffer[count] = '\0';
+    }
+    if (count > 0) {
+        firstByteTakenAt = MonotonicMilliseconds();
+    }
+    goneHandle = gone ? handle : InvalidPortHandle;
+    return count;
+}
+
+unsigned long long FirstByteTakenAt() {
+    return firstByteTakenAt;
+}
+
 bool PortDeviceGone(SerialHandle handle) {
     return handle != InvalidPortHandle && handle == goneHandle;
 }
@@ -333,6 +364,13 @@ void ClosePort(SerialHandle handle) {
     // when another process (a simulated device, say) still has the terminal open.
     ioctl(fd, TIOCNXCL);
     close(fd);
+}
+
+unsigned long long MonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000 +
+           static_cast<unsigned long long>(now.tv_nsec) / 1000000;
 }
 
 void SleepMilliseconds(unsigned milliseconds) {

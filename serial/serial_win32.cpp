@@ -20,6 +20,8 @@ HANDLE Win32Handle(SerialHandle handle) {
 char lastPort[24];
 // The port whose last read found its device gone, or none.
 SerialHandle goneHandle = InvalidPortHandle;
+// When the last read that got anything took its first byte.
+unsigned long long firstByteTakenAt = 0;
 
 // After a USB adapter is removed, every call on its handle fails (ERROR_ACCESS_DENIED,
 // ERROR_BAD_COMMAND, ERROR_DEVICE_REMOVED and their kin), while a silent line only lets
@@ -255,6 +257,9 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
             gone = !DeviceStillThere(Win32Handle(handle));
             break;
         }
+        if (count == 0) {
+            firstByteTakenAt = GetTickCount64();
+        }
         ++count;
         if (GetTickCount() - started >= budgetMilliseconds) {
             outOfTime = true;
@@ -267,6 +272,45 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity,
     goneHandle = gone ? handle : InvalidPortHandle;
     *lineWentQuiet = !outOfTime && count + 1 < capacity;
     return count;
+}
+
+// "COMMTIMEOUTS structure", Win32 documentation: with ReadIntervalTimeout and
+// ReadTotalTimeoutMultiplier at MAXDWORD, a ReadFile returns at once with what is queued, or
+// with the first bytes that arrive within ReadTotalTimeoutConstant; with the interval alone at
+// MAXDWORD it returns at once, with what is queued or nothing. The port's own time-outs come
+// back afterwards.
+std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
+                        unsigned waitMilliseconds) {
+    DWORD got = 0;
+    bool gone = false;
+    if (handle != InvalidPortHandle && capacity > 1) {
+        const HANDLE port = Win32Handle(handle);
+        COMMTIMEOUTS usual{};
+        GetCommTimeouts(port, &usual);
+        COMMTIMEOUTS arriving{};
+        arriving.ReadIntervalTimeout = MAXDWORD;
+        arriving.ReadTotalTimeoutMultiplier = waitMilliseconds > 0 ? MAXDWORD : 0;
+        arriving.ReadTotalTimeoutConstant = waitMilliseconds;
+        arriving.WriteTotalTimeoutMultiplier = usual.WriteTotalTimeoutMultiplier;
+        arriving.WriteTotalTimeoutConstant = usual.WriteTotalTimeoutConstant;
+        // The buffer holds at most a chunk of 65,535 bytes, so its size fits a DWORD.
+        const bool read = SetCommTimeouts(port, &arriving) &&
+                          ReadFile(port, buffer, static_cast<DWORD>(capacity - 1), &got, nullptr);
+        SetCommTimeouts(port, &usual);
+        gone = !read && !DeviceStillThere(port);
+    }
+    if (capacity > 0) {
+        buffer[got] = '\0';
+    }
+    if (got > 0) {
+        firstByteTakenAt = GetTickCount64();
+    }
+    goneHandle = gone ? handle : InvalidPortHandle;
+    return got;
+}
+
+unsigned long long FirstByteTakenAt() {
+    return firstByteTakenAt;
 }
 
 bool PortDeviceGone(SerialHandle handle) {
@@ -284,6 +328,10 @@ SerialHandle ReopenLastPort(std::int32_t* numberNow) {
 
 void ClosePort(SerialHandle handle) {
     CloseHandle(Win32Handle(handle));
+}
+
+unsigned long long MonotonicMilliseconds() {
+    return GetTickCount64();
 }
 
 void SleepMilliseconds(unsigned milliseconds) {

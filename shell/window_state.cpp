@@ -3,9 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/session_log.h"
 #include "shell/window_layout.h"
 
 namespace {
+
+// Where the terminal stands: the closing words are the longest.
+constexpr std::size_t StandingCapacity = UploadReportCapacity;
+// "logging to NAME - ".
+constexpr std::size_t LoggingCapacity = UploadPathCapacity + 16;
+static_assert(WindowTitleCapacity >= StandingCapacity + LoggingCapacity + 32,
+              "the title holds them all and the window's name");
 
 // The name after the last folder. Windows paths may use either separator; on Linux a name
 // with a backslash in it shows only its part after it, which still tells the files apart.
@@ -19,18 +27,16 @@ const char* FileName(const char* path) {
     return name;
 }
 
-void MakePortTitle(char (&title)[WindowTitleCapacity]) {
+// Where the port stands, or nothing when no port is open and none is waited for.
+void DescribePort(char (&text)[StandingCapacity]) {
     const long number = TerminalSession.PortNumber;
+    text[0] = '\0';
     if (TerminalSession.WaitingForLostPort) {
-        std::snprintf(title, sizeof title, "port %ld lost, waiting for it - %s", number,
-                      WindowTitle);
-    } else if (TerminalSession.PortHandle == InvalidPortHandle) {
-        std::snprintf(title, sizeof title, "%s", WindowTitle);
-    } else if (OpenedDeviceName()[0] != '\0') {
-        std::snprintf(title, sizeof title, "port %ld (%s) - %s", number, OpenedDeviceName(),
-                      WindowTitle);
-    } else {
-        std::snprintf(title, sizeof title, "port %ld - %s", number, WindowTitle);
+        std::snprintf(text, sizeof text, "port %ld lost, waiting for it", number);
+    } else if (TerminalSession.PortHandle != InvalidPortHandle && OpenedDeviceName()[0] != '\0') {
+        std::snprintf(text, sizeof text, "port %ld (%s)", number, OpenedDeviceName());
+    } else if (TerminalSession.PortHandle != InvalidPortHandle) {
+        std::snprintf(text, sizeof text, "port %ld", number);
     }
 }
 
@@ -50,34 +56,38 @@ void MakePlaceholder(char (&placeholder)[PlaceholderCapacity]) {
 
 } // namespace
 
-bool UpdateWindowState(WindowState* state, double now, bool lineEntered,
-                       char (&title)[WindowTitleCapacity],
+bool UpdateWindowState(WindowState* state, bool lineEntered, char (&title)[WindowTitleCapacity],
                        char (&placeholder)[PlaceholderCapacity]) {
     const bool uploading = TerminalSession.Uploading != 0;
     const bool ended = state->uploading && !uploading;
-    if (!state->uploading && uploading) {
-        state->uploadStarted = now;
-    }
     state->uploading = uploading;
     if (ended) {
-        DescribeUploadEnd(state->uploadEnd, FileName(TerminalSession.UploadPath),
-                          now - state->uploadStarted);
+        const double seconds =
+            (MonotonicMilliseconds() - TerminalSession.UploadStartedAt) / 1000.0;
+        DescribeUploadEnd(state->uploadEnd, FileName(TerminalSession.UploadPath), seconds);
         state->portAtEnd = TerminalSession.PortHandle;
         state->waitingAtEnd = TerminalSession.WaitingForLostPort;
     } else if (lineEntered || state->portAtEnd != TerminalSession.PortHandle ||
                state->waitingAtEnd != TerminalSession.WaitingForLostPort) {
         state->uploadEnd[0] = '\0';
     }
+    char standing[StandingCapacity];
     char ofTotal[OfLineTotalCapacity];
     if (uploading) {
-        std::snprintf(
-            title, sizeof title, "%s: line %ld%s - %s", FileName(TerminalSession.UploadPath),
-            static_cast<long>(TerminalSession.UploadLineNumber), OfLineTotal(ofTotal), WindowTitle);
+        std::snprintf(standing, sizeof standing, "%s: line %ld%s",
+                      FileName(TerminalSession.UploadPath),
+                      static_cast<long>(TerminalSession.UploadLineNumber), OfLineTotal(ofTotal));
     } else if (state->uploadEnd[0] != '\0') {
-        std::snprintf(title, sizeof title, "%s - %s", state->uploadEnd, WindowTitle);
+        std::snprintf(standing, sizeof standing, "%s", state->uploadEnd);
     } else {
-        MakePortTitle(title);
+        DescribePort(standing);
     }
+    char logging[LoggingCapacity] = "";
+    if (LogPath() != nullptr) {
+        std::snprintf(logging, sizeof logging, "logging to %s - ", FileName(LogPath()));
+    }
+    std::snprintf(title, sizeof title, "%s%s%s%s", standing, standing[0] != '\0' ? " - " : "",
+                  logging, WindowTitle);
     MakePlaceholder(placeholder);
     return ended;
 }

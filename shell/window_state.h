@@ -12,6 +12,7 @@
 //   an upload ended         how it ended, in varnoth-upload's closing words ("blink.txt went
 //                           out to its end: 12 lines in 3.4 s - ...", "gave up at line 3 of 12:
 //                           ..."), until the next line is entered or the port comes or goes.
+// While a session log is written, "logging to session.log - " comes before the window's name.
 // The placeholder says what to type: with no port, how to connect; with one, that a line goes
 // to the device and what "rp!" uploads.
 //
@@ -25,15 +26,14 @@
 #include "core/terminal_session.h"
 #include "core/upload_report.h"
 
-// The closing words, the file's name and the window's name.
-constexpr std::size_t WindowTitleCapacity = UploadReportCapacity + 64;
+// The closing words, the log's name and the window's name.
+constexpr std::size_t WindowTitleCapacity = UploadReportCapacity + UploadPathCapacity + 64;
 // The longest path and the words around it.
 constexpr std::size_t PlaceholderCapacity = UploadPathCapacity + 96;
 
-// What the title keeps between updates: when the upload started, and how it ended.
+// What the title keeps between updates: whether an upload ran, and how it ended.
 struct WindowState {
     bool uploading = false;
-    double uploadStarted = 0;
     // The ended upload's closing words while they are shown; empty otherwise.
     char uploadEnd[UploadReportCapacity] = {};
     // Where the port stood when the upload ended: a change ends the closing words' stay.
@@ -42,9 +42,7 @@ struct WindowState {
 };
 
 // Updates `state` and writes the title and the placeholder for the session as it stands.
-// `now` is in seconds from any fixed point; `lineEntered` is true right after Enter ran a line.
-// Returns true when an upload has just ended: a window that is not the active one then asks
-// for the user's attention.
-bool UpdateWindowState(WindowState* state, double now, bool lineEntered,
-                       char (&title)[WindowTitleCapacity],
+// `lineEntered` is true right after Enter ran a line. Returns true when an upload has just
+// ended: a window that is not the active one then asks for the user's attention.
+bool UpdateWindowState(WindowState* state, bool lineEntered, char (&title)[WindowTitleCapacity],
                        char (&placeholder)[PlaceholderCapacity]);

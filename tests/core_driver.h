@@ -10,11 +10,13 @@
 #include "core/input_line_commands.h"
 #include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "tests/fakes/fake_pane.h"
 #include "tests/fakes/fake_serial.h"
 
 inline void ResetCore() {
+    StopLog();
     if (TerminalSession.UploadFile != nullptr) {
         std::fclose(TerminalSession.UploadFile);
     }
@@ -30,8 +32,13 @@ inline bool Type(const std::string& line, bool leftCtrlHeld = false) {
 }
 
 // One timer tick. Its read may not last longer than the tick: a window would stop answering
-// for as long as a talking device kept it reading.
+// for as long as a talking device kept it reading. During a fast upload, a tick period's look
+// for what arrived, as varnoth-upload's loop makes it.
 inline void Tick() {
+    if (FastUploadRunning()) {
+        PollArrived(PollIntervalMilliseconds);
+        return;
+    }
     FakeSerial.readBudgetLimit = PollIntervalMilliseconds;
     PollTick();
     FakeSerial.readBudgetLimit = UnlimitedReadBudget;

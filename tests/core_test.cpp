@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "core/session_log.h"
+#include "tests/fakes/fake_log_file.h"
 #include "tests/model_comparison.h"
 
 namespace {
@@ -220,6 +222,62 @@ TEST(UploadTest, AProgramPathThatCannotBeReadOrKeptIsReported) {
         EXPECT_EQ(device.received, c.reason.empty() ? "A\n" : "") << c.path;
         EXPECT_EQ(TerminalSession.UploadLineTotal, c.reason.empty() ? 1 : -1) << c.path;
     }
+}
+
+// The test's clock: 00:00:01.000 is 1000 ms. A line split across ticks keeps the time of its
+// first byte; a prompt ends its line at the chunk's end; each piece is written as it comes.
+TEST(SessionLogTest, LinesCarryTheirFirstBytesTimeAndReachTheFileAsTheyCome) {
+    ResetCore();
+    FakeLogFile = FakeLogFileState{};
+    FakeDevice& device = Connect();
+    char reason[LogFileReasonCapacity];
+    ASSERT_TRUE(StartLog("session.log", reason));
+    device.chunks = {"ab\x01\\c\nok>"};
+    device.bytesPerRead = 3;
+    const std::string head = "2026-12-07 00:00:0";
+    FakeSerial.nowMilliseconds = 1000;
+    Tick();
+    EXPECT_EQ(FakeLogFile.contents, head + "1.000 device   ab\\x01") << "written as it came";
+    for (const unsigned long long at : {1100, 1200, 1300}) {
+        FakeSerial.nowMilliseconds = at;
+        Tick();
+    }
+    FakeSerial.nowMilliseconds = 2000;
+    Type("hi");
+    Type("open 9");
+    EXPECT_EQ(FakeLogFile.contents, head + "1.000 device   ab\\x01\\\\c\\n\n" + head +
+                                        "1.200 device   ok>\n" + head + "2.000 sent     hi\\n\n" +
+                                        head + "2.000 terminal failed to connect to port 9\n");
+    // A full disk stops the log, said once; the session goes on.
+    FakeLogFile.room = 0;
+    Type("open 9");
+    Type("open 9");
+    EXPECT_EQ(FakePane.output,
+              "ab\x01\\c\r\nok>\r\nfailed to connect to port 9\nfailed to connect to port 9\n"
+              "the log stopped: session.log: No space left on device\n"
+              "failed to connect to port 9\n");
+    EXPECT_EQ(LogPath(), nullptr);
+}
+
+// From the moment it is switched on each line starts with its time, and the device's bytes
+// show as rows of hex that go on across a chunk's reads; a new chunk starts a new row.
+TEST(OutputPaneTest, TimesAndHexRowsShowWhatCameAndWhen) {
+    ResetCore();
+    FakeDevice& device = Connect();
+    TerminalSession.ShowTimes = true;
+    FakeSerial.nowMilliseconds = 3723004; // 01:02:03.004
+    device.chunks = {"one\ntwo", "0123456789abcdefghi", "+"};
+    device.bytesPerRead = 10;
+    Tick();
+    ShowBytesInHex(true);
+    for (int tick = 0; tick < 4; ++tick) {
+        Tick();
+    }
+    EXPECT_EQ(FakePane.output,
+              "01:02:03.004 one\r\n01:02:03.004 two\r\n"
+              "01:02:03.004 30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  |0123456789abcdef|\r\n"
+              "01:02:03.004 67 68 69                                          |ghi|\r\n"
+              "01:02:03.004 2b                                                |+|\r\n");
 }
 
 TEST(OutputPaneTest, AFullPaneGivesUpItsOldestWholeLinesOrElseItsOldestText) {

@@ -3,4 +3,5 @@
 set(VARNOTH_CORE_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/fakes/fake_serial.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fakes/fake_pane.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fakes/fake_log_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/core_test.cpp)

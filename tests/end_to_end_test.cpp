@@ -112,6 +112,17 @@ TEST_F(EndToEndTest, VarnothUploadExitsWithHowTheUploadWentAndLetsThePortGo) {
          "gave up at line 1 of 12: the device answered it wrongly"},
         {"", "--port 2 P", 4, "", "", "failed to connect to port 2"},
         {"", "--port 1 /nonexistent/p.txt", 5, "", "", "/nonexistent/p.txt: no such file\n"},
+        // Fast: the same lines, answers, retries and endings, each line as soon as its answer
+        // is in; a late answer (after the second of silence) gets the line sent again.
+        {"", "--fast --port 1 P", 0, WholeProgram, "++++++++++++\n", "went out to its end"},
+        {"--answer seq:+x-?*", "--fast --port 1 F", 1, "01122", "+x-?*\n", "'*' at line 3\n"},
+        {"--answer none", "--fast --port 1 P", 3, "00000", "", "did not answer it"},
+        {"--answer garbage", "--fast --port 1 P", 3, "00000", "?????\n", "answered it wrongly"},
+        {"--delay 1500", "--fast --port 1 P", 0, "00", "+\n", "1 line in", 0, "0\n"},
+        // A log that fills the disk stops, said once; the upload goes on.
+        {"", "--log /dev/full --port 1 P", 0, WholeProgram, "++++++++++++\n",
+         "connected to port 1\nvarnoth-upload: the log stopped: /dev/full: No space left on "
+         "device\nvarnoth-upload: /"},
         {"", "--port 256 P", 2, "", "",
          "varnoth-upload: --port takes a number from 0 to 255, not 256\n"
          "varnoth-upload --help for more\n"},

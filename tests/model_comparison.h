@@ -32,8 +32,10 @@ inline std::string Shown(const std::string& chunk) {
 }
 
 // One run on a freshly reset core: a program file, events until the choices are done or 300
-// have passed, then the silence that ends every upload. Returns where the core first differs
-// from the models, empty if nowhere; counts in cutReads the reads that ended mid-chunk.
+// have passed, then the silence that ends every upload. The uploads are fast ones in some runs:
+// the same bytes go out and the uploads end alike, but a chunk's closing line break may come a
+// look later, so the pane is left out then. Returns where the core first differs from the
+// models, empty if nowhere; counts in cutReads the reads that ended mid-chunk.
 inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
     using namespace std::string_literals;
     auto pick = [&](std::size_t low, std::size_t high) { return choices.Pick(low, high); };
@@ -56,6 +58,8 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
         file += pick(0, 2) == 0 ? "" : pick(0, 3) == 0 ? "\r\n" : "\n";
     }
     const std::string path = ProgramFile(file);
+    const bool fast = pick(0, 2) == 0;
+    TerminalSession.FastUploads = fast;
     UploadModel upload(file);
     // Port 1 is the only device; it answers the probe as ours in some runs.
     FakeDevice& device = Device("\\\\.\\COM1");
@@ -98,7 +102,7 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
             FakeSerial.writesWithoutPort != writtenNowhere || (atEnd && device.writes != written)) {
             return "the port or what was written";
         }
-        return atEnd && FakePane.output != pane ? "the pane" : nullptr;
+        return atEnd && !fast && FakePane.output != pane ? "the pane" : nullptr;
     };
     std::string disagreement;
     auto note = [&](const std::string& when, const char* what) {
@@ -199,8 +203,9 @@ inline std::string CompareWithModels(Choices& choices, std::size_t& cutReads) {
                 // What a chunk that spans ticks has brought so far shows at once.
                 if (!device.chunks.empty()) {
                     cutReads += 1;
-                    disagreement +=
-                        FakePane.output.size() != pane.size() ? "the pane as bytes come " : "";
+                    disagreement += !fast && FakePane.output.size() != pane.size()
+                                        ? "the pane as bytes come "
+                                        : "";
                 }
             }
         }

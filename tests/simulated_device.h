@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "serial/port_names_posix.h"
+#include "serial/port_names_linux.h"
 
 class PseudoTerminal {
   public:

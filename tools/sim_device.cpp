@@ -69,6 +69,9 @@ struct Options {
     long long writeBytes = 0;
     Milliseconds lineGap{20};
     long long hangupAfterLines = -1;
+    // The line's rate, bits a second: each byte takes ten bits' time (8N1) both ways. 0 passes
+    // bytes as fast as the pseudo-terminal takes them.
+    long long baud = 0;
 };
 
 struct Reply {
@@ -97,7 +100,23 @@ struct State {
     TimePoint streamLastTick;
     bool hangingUp = false;
     TimePoint hangupStarted;
+    // With a baud rate: what the terminal wrote, each byte with the moment its last bit is in,
+    // and when the line is free for the next byte the device sends.
+    std::deque<std::pair<TimePoint, char>> onTheWire;
+    TimePoint wireInFree;
+    TimePoint wireOutFree;
+    // Whether the line is carrying what the device sends; when it was idle, the first byte
+    // starts on it now.
+    bool wireOutBusy = false;
 };
+
+// Start bit, eight data bits and a stop bit.
+constexpr long long BitsPerByte = 10;
+
+Clock::duration ByteTime(const Options& options) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(
+        BitsPerByte * 1000000000LL / options.baud));
+}
 
 int signalPipe[2] = {-1, -1};
 
@@ -220,6 +239,10 @@ const OptionRule OptionRules[] = {
      [](Options& o, const char* n, const std::string& v) {
          o.lineGap = Milliseconds(ParseNumber(n, v, 1));
      }},
+    {"--baud", "RATE",
+     "model a line of RATE baud, 8N1: bytes arrive and go out\n"
+     "                          one at a time, 10 bits each (9600: 1.04 ms)",
+     [](Options& o, const char* n, const std::string& v) { o.baud = ParseNumber(n, v, 1); }},
     {"--hangup-after-lines", "N", "vanish after answering N lines",
      [](Options& o, const char* n, const std::string& v) {
          o.hangupAfterLines = ParseNumber(n, v, 1);
@@ -354,8 +377,34 @@ void CompleteLine(const Options& options, State& state, TimePoint now) {
     state.pendingLine.clear();
 }
 
+void Arrive(const Options& options, State& state, const char* bytes, std::size_t count,
+            TimePoint now);
+
+// Without a baud rate a byte is there as soon as it is written; with one it comes a byte's time
+// after the one before, the line never idle-fast.
 void Receive(const Options& options, State& state, const char* bytes, std::size_t count,
              TimePoint now) {
+    if (options.baud == 0) {
+        Arrive(options, state, bytes, count, now);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        state.wireInFree = std::max(state.wireInFree, now) + ByteTime(options);
+        state.onTheWire.emplace_back(state.wireInFree, bytes[i]);
+    }
+}
+
+// The bytes whose last bit is in by now.
+void TakeFromWire(const Options& options, State& state, TimePoint now) {
+    while (!state.onTheWire.empty() && state.onTheWire.front().first <= now) {
+        const auto [arrived, byte] = state.onTheWire.front();
+        state.onTheWire.pop_front();
+        Arrive(options, state, &byte, 1, arrived);
+    }
+}
+
+void Arrive(const Options& options, State& state, const char* bytes, std::size_t count,
+            TimePoint now) {
     if (state.record >= 0) {
         WriteAll(state.record, bytes, count);
     }
@@ -478,10 +527,29 @@ bool ReadyToVanish(const State& state, TimePoint now) {
            ioctl(state.slave, FIONREAD, &unread) == 0 && unread == 0;
 }
 
+// With a baud rate, only the bytes the line has had time to carry go out, one byte's time
+// apart; the rest wait for their turn.
+std::size_t BytesTheLineTakes(const Options& options, State& state, TimePoint now) {
+    if (options.baud == 0) {
+        return state.output.size();
+    }
+    if (!state.wireOutBusy && !state.output.empty()) {
+        state.wireOutFree = std::max(state.wireOutFree, now);
+        state.wireOutBusy = true;
+    }
+    std::size_t count = 0;
+    while (count < state.output.size() && state.wireOutFree + ByteTime(options) <= now) {
+        state.wireOutFree += ByteTime(options);
+        ++count;
+    }
+    return count;
+}
+
 void FlushOutput(const Options& options, State& state) {
     std::size_t sent = 0;
-    while (sent < state.output.size() && !state.masterPaused) {
-        std::size_t count = state.output.size() - sent;
+    const std::size_t due = BytesTheLineTakes(options, state, Clock::now());
+    while (sent < due && !state.masterPaused) {
+        std::size_t count = due - sent;
         if (options.writeBytes > 0) {
             count = std::min(count, static_cast<std::size_t>(options.writeBytes));
         }
@@ -495,6 +563,7 @@ void FlushOutput(const Options& options, State& state) {
         sent += static_cast<std::size_t>(written);
     }
     state.output.erase(0, sent);
+    state.wireOutBusy = !state.output.empty();
 }
 
 // ppoll takes the wait to the nanosecond, which a stream paced below a millisecond needs:
@@ -519,6 +588,12 @@ const timespec* PollTimeout(const Options& options, const State& state, TimePoin
     }
     if (state.masterPaused) {
         next = std::min(next, state.masterRetry);
+    }
+    if (!state.onTheWire.empty()) {
+        next = std::min(next, state.onTheWire.front().first);
+    }
+    if (options.baud > 0 && !state.output.empty()) {
+        next = std::min(next, std::max(now, state.wireOutFree + ByteTime(options)));
     }
     if (state.hangingUp) {
         next = std::min(next, now + StreamTick);
@@ -548,6 +623,7 @@ void HandleTimers(const Options& options, State& state, TimePoint now) {
     if (state.masterPaused && now >= state.masterRetry) {
         state.masterPaused = false;
     }
+    TakeFromWire(options, state, now);
     if (!state.pendingLine.empty() && now >= state.lastReceived + options.lineGap) {
         CompleteLine(options, state, now);
     }
@@ -566,7 +642,7 @@ void Run(const Options& options, State& state) {
         pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {state.master, POLLIN, 0}};
         if (state.masterPaused) {
             fds[1].fd = -1;
-        } else if (!state.output.empty()) {
+        } else if (!state.output.empty() && options.baud == 0) {
             fds[1].events |= POLLOUT;
         }
         timespec wait{};

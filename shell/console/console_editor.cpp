@@ -186,7 +186,7 @@ void ReplaceLine(const char* text) {
 void ShowState(bool lineEntered) {
     char title[WindowTitleCapacity];
     char placeholder[PlaceholderCapacity];
-    UpdateWindowState(&State, Ticks.Seconds(), lineEntered, title, placeholder);
+    UpdateWindowState(&State, lineEntered, title, placeholder);
     ShowStatus(title);
     if (std::strcmp(placeholder, Placeholder) != 0) {
         std::memcpy(Placeholder, placeholder, sizeof Placeholder);

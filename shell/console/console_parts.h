@@ -33,11 +33,8 @@ class TickClock {
     int MillisecondsLeft() const;
     // Whether a tick is due; when it is, the next one is planned.
     bool TakeTick();
-    // Seconds since the clock started, for the status line's upload times.
-    double Seconds() const;
 
   private:
-    std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point next_;
 };
 

@@ -116,7 +116,7 @@ int RunScript() {
             char title[WindowTitleCapacity];
             char placeholder[PlaceholderCapacity];
             // How an upload ended, in the words the window's title uses.
-            if (UpdateWindowState(&state, ticks.Seconds(), false, title, placeholder)) {
+            if (UpdateWindowState(&state, false, title, placeholder)) {
                 std::fprintf(stderr, "%s\n", state.uploadEnd);
             }
         }

@@ -95,7 +95,7 @@ void ClearTakenLine() {
     TakenLine[0] = '\0';
 }
 
-TickClock::TickClock() : start_(Clock::now()), next_(start_ + TickPeriod) {}
+TickClock::TickClock() : next_(Clock::now() + TickPeriod) {}
 
 int TickClock::MillisecondsLeft() const {
     const Clock::time_point now = Clock::now();
@@ -115,10 +115,6 @@ bool TickClock::TakeTick() {
         next_ = now + TickPeriod;
     }
     return true;
-}
-
-double TickClock::Seconds() const {
-    return std::chrono::duration<double>(Clock::now() - start_).count();
 }
 
 int RunConsole(const char* programFile) {

@@ -1,37 +1,37 @@
-// The Linux program: the terminal in a Qt window, or in the text console (shell/console) when
-// asked to or when no display can be had.
+// The Linux program: the terminal in a Qt window.
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
 
 #include "core/port_connection.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
-#include "shell/console/console_terminal.h"
 #include "shell/exit_signals_posix.h"
-#include "shell/qt/command_line.h"
 #include "shell/qt/program_options.h"
 #include "shell/qt/terminal_window.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace {
 
-std::string ProgramFile;
+// The exit status without a display, which --help lists.
+constexpr int ExitNoDisplay = 3;
 
-[[noreturn]] void RunConsoleInstead(const char* why) {
-    std::fprintf(stderr, "varnoth-terminal: %s; the terminal runs in the text console instead\n",
+[[noreturn]] void SayNoDisplay(const char* why) {
+    std::fprintf(stderr,
+                 "varnoth-terminal: %s; the window needs an X11 or Wayland desktop (or ssh -X). "
+                 "To upload from a script or a text console, use varnoth-upload.\n",
                  why);
-    std::exit(RunConsole(ProgramFile.c_str()));
+    std::exit(ExitNoDisplay);
 }
 
 // Qt ends the program when no platform plugin can start, as when DISPLAY names an X server
 // that is not there; its last word comes through here first.
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg && message.contains(QStringLiteral("platform plugin"))) {
-        RunConsoleInstead("no display could be reached");
+        SayNoDisplay("no display could be reached");
     }
     qInstallMessageHandler(nullptr);
     qt_message_output(type, context, message);
@@ -46,26 +46,26 @@ bool Set(const char* variable) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // What follows "--console" names the program file as the window's arguments do.
-    if (ConsoleAsked(argc, argv)) {
-        return RunConsole(ProgramFilePath(argc - 1, argv + 1).c_str());
-    }
     // Answered before Qt starts, so they need no display.
-    const CommandLineOption option = SoleOption(argc, argv);
-    if (option != CommandLineOption::None) {
-        return RunOption(option);
+    ProgramOptions options;
+    const int answered = ReadProgramOptions(argc, argv, &options);
+    if (answered >= 0) {
+        return answered;
     }
-    // A path too long for the session record is refused by the core, and "rp!" then says
-    // there is no program to upload.
-    ProgramFile = ProgramFilePath(argc, argv);
-    SetUploadPath(ProgramFile.c_str());
-    // Every argument belongs to the path, so Qt is shown only the program's name and takes no
-    // options (-platform, -style ...) from the command line; its environment variables
-    // (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
+    // A path too long for the session record is refused by the core, and "rp!" then says so.
+    SetUploadPath(options.programPath.c_str());
+    // A log that cannot be had is said before any window opens.
+    char reason[LogFileReasonCapacity] = "";
+    if (options.logPath != nullptr && !StartLog(options.logPath, reason)) {
+        std::fprintf(stderr, "varnoth-terminal: cannot log to %s: %s\n", options.logPath, reason);
+        return ExitUsage;
+    }
+    // Qt is shown only the program's name and takes no options (-platform, -style ...) from the
+    // command line; its environment variables (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
     int qtArgc = argc > 0 ? 1 : 0;
     // QT_QPA_PLATFORM (offscreen, vnc ...) needs neither.
     if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
-        RunConsoleInstead("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        SayNoDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
     }
     qInstallMessageHandler(OnQtMessage);
     QApplication application(qtArgc, argv);
@@ -84,5 +84,6 @@ int main(int argc, char** argv) {
     // Closing the window, the last one, ends the loop with 0.
     const int status = application.exec();
     ClosePortIfOpen();
+    StopLog();
     return status;
 }

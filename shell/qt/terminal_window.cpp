@@ -9,9 +9,12 @@
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QSaveFile>
+#include <QSocketNotifier>
 #include <QWindow>
 
+#include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "shell/pane_router.h"
 #include "shell/qt/input_line_edit.h"
@@ -27,7 +30,6 @@ const PaneShell WindowPane = {WindowPaneLength,      WindowPaneCopy,      Window
 TerminalWindow::TerminalWindow()
     : inputLine_(new InputLineEdit(&leftControl_, this)),
       outputPane_(new OutputPaneEdit(inputLine_, this)) {
-    clock_.start();
     // Tab goes from the pane to the input line, as the panes stand on screen.
     setTabOrder(outputPane_, inputLine_);
     // Devices print tables and aligned columns.
@@ -48,7 +50,10 @@ TerminalWindow::TerminalWindow()
     resize(WindowOuterWidth, WindowOuterHeight);
     LayOutPanes();
     inputLine_->setFocus(Qt::OtherFocusReason);
-    connect(inputLine_, &InputLineEdit::LineEntered, this, [this] { ShowState(true); });
+    connect(inputLine_, &InputLineEdit::LineEntered, this, [this] {
+        WatchForArrivals();
+        ShowState(true);
+    });
     ShowState(false);
     connect(&pollTimer_, &QTimer::timeout, this, &TerminalWindow::Tick);
     pollTimer_.start(PollIntervalMilliseconds);
@@ -99,15 +104,41 @@ void TerminalWindow::FitFrame() {
 }
 
 void TerminalWindow::Tick() {
-    PollTick();
+    if (FastUploadRunning()) {
+        // The tick still marks the silences and ends the chunks a fast upload leaves.
+        PollArrived(0);
+    } else {
+        PollTick();
+    }
+    WatchForArrivals();
     ShowState(false);
+}
+
+void TerminalWindow::TakeArrived() {
+    PollArrived(0);
+    WatchForArrivals();
+    ShowState(false);
+}
+
+void TerminalWindow::WatchForArrivals() {
+    // The POSIX link's port handle is its file descriptor.
+    const int port = static_cast<int>(TerminalSession.PortHandle);
+    const bool wanted = FastUploadRunning() && TerminalSession.PortHandle != InvalidPortHandle;
+    if (arrivals_ != nullptr && (!wanted || arrivals_->socket() != port)) {
+        delete arrivals_;
+        arrivals_ = nullptr;
+    }
+    if (wanted && arrivals_ == nullptr) {
+        arrivals_ = new QSocketNotifier(port, QSocketNotifier::Read, this);
+        connect(arrivals_, &QSocketNotifier::activated, this, &TerminalWindow::TakeArrived);
+    }
 }
 
 void TerminalWindow::ShowState(bool lineEntered) {
     char title[WindowTitleCapacity];
     char placeholder[PlaceholderCapacity];
     const bool uploadEnded =
-        UpdateWindowState(&state_, clock_.elapsed() / 1000.0, lineEntered, title, placeholder);
+        UpdateWindowState(&state_, lineEntered, title, placeholder);
     // The path's bytes came from the command line, in the locale's encoding.
     setWindowTitle(QString::fromLocal8Bit(title));
     inputLine_->setPlaceholderText(QString::fromLocal8Bit(placeholder));
@@ -119,8 +150,55 @@ void TerminalWindow::ShowState(bool lineEntered) {
 QMenu* TerminalWindow::NewPaneMenu() {
     QMenu* menu = outputPane_->createStandardContextMenu();
     menu->addSeparator();
+    // Used by the next "rp!"; off at every start, as the terminal keeps no settings.
+    QAction* fast = menu->addAction(QStringLiteral("Fast upload"));
+    fast->setCheckable(true);
+    fast->setChecked(TerminalSession.FastUploads);
+    connect(fast, &QAction::toggled, this, [](bool on) { TerminalSession.FastUploads = on; });
+    // How what comes from now on shows; the log and what is sent stay as they are.
+    QAction* times = menu->addAction(QStringLiteral("Show times"));
+    times->setCheckable(true);
+    times->setChecked(TerminalSession.ShowTimes);
+    connect(times, &QAction::toggled, this, [](bool on) { TerminalSession.ShowTimes = on; });
+    QAction* hex = menu->addAction(QStringLiteral("Show bytes in hex"));
+    hex->setCheckable(true);
+    hex->setChecked(TerminalSession.ShowHex);
+    connect(hex, &QAction::toggled, this, [](bool on) { ShowBytesInHex(on); });
+    QAction* log = menu->addAction(QStringLiteral(u"Log to file\u2026"));
+    log->setCheckable(true);
+    log->setChecked(LogPath() != nullptr);
+    connect(log, &QAction::toggled, this, [this](bool on) {
+        if (on) {
+            LogToFile();
+        } else {
+            StopLog();
+        }
+        ShowState(false);
+    });
     menu->addAction(QStringLiteral(u"Save as\u2026"), this, &TerminalWindow::SavePaneAs);
     return menu;
+}
+
+void TerminalWindow::LogToFile() {
+    // The log is appended to, never truncated: an existing file is no reason to ask.
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Log the session to"), SaveFolder(),
+        QStringLiteral("Log files (*.log);;All files (*)"), nullptr,
+        QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty()) {
+        StartLogTo(path);
+    }
+}
+
+bool TerminalWindow::StartLogTo(const QString& path) {
+    char reason[LogFileReasonCapacity] = "";
+    if (StartLog(path.toLocal8Bit().constData(), reason)) {
+        return true;
+    }
+    QMessageBox::warning(this, QString::fromLatin1(WindowTitle),
+                         QStringLiteral("The session cannot be logged to %1:\n%2")
+                             .arg(path, QString::fromLocal8Bit(reason)));
+    return false;
 }
 
 QString TerminalWindow::SaveFolder() {

@@ -2,7 +2,6 @@
 // routing that makes typing anywhere end up in the input line.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,6 +12,7 @@
 class InputLineEdit;
 class OutputPaneEdit;
 class QMenu;
+class QSocketNotifier;
 
 class TerminalWindow : public QWidget {
     Q_OBJECT
@@ -24,13 +24,16 @@ class TerminalWindow : public QWidget {
     OutputPaneEdit* OutputPane() const { return outputPane_; }
     InputLineEdit* InputLine() const { return inputLine_; }
 
-    // The pane's context menu: the text field's own, and "Save as…"; the caller owns it.
+    // The pane's context menu: the text field's own, "Fast upload" and "Save as…"; the caller
+    // owns it.
     QMenu* NewPaneMenu();
     // Writes the pane's text as shown, in UTF-8 with LF line ends, to `path`; a message box
     // says why when it cannot.
     void SavePaneTo(const QString& path);
     // Where "Save as…" opens: the program file's folder, or else the home folder.
     static QString SaveFolder();
+    // Logs the session into `path` (core/session_log.h); a message box says why when it cannot.
+    bool StartLogTo(const QString& path);
 
   protected:
     bool event(QEvent* event) override;
@@ -40,14 +43,18 @@ class TerminalWindow : public QWidget {
     void LayOutPanes();
     void FitFrame();
     void Tick();
+    void TakeArrived();
+    // Watches the port for what arrives while a fast upload runs, and only then.
+    void WatchForArrivals();
     void ShowState(bool lineEntered);
     void SavePaneAs();
+    void LogToFile();
 
     LeftControlKey leftControl_;
     InputLineEdit* inputLine_;
     OutputPaneEdit* outputPane_;
     QTimer pollTimer_;
-    QElapsedTimer clock_;
+    QSocketNotifier* arrivals_ = nullptr;
     WindowState state_;
     // The frame's size is known only once the window is on screen; the client area is
     // shrunk to make room for it once, before the user has resized anything.

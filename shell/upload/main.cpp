@@ -1,14 +1,17 @@
-// varnoth-upload [--port N] [--quiet] PROGRAM-FILE | --list-ports: the program's entry, its
+// varnoth-upload [--port N] [--fast] [--quiet] PROGRAM-FILE | --list-ports: the program's entry, its
 // arguments, the tick loop and the exit status. How the parts fit: shell/upload/upload_console.h.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <getopt.h>
 
+#include "core/pane.h"
 #include "core/poll_cycle.h"
 #include "core/port_connection.h"
 #include "core/terminal_session.h"
 #include "core/upload.h"
+#include "core/session_log.h"
 #include "core/upload_report.h"
 #include "shell/upload/upload_console.h"
 
@@ -29,12 +32,17 @@ constexpr int ExitInterrupted = 130;
 
 // In the shape help2man reads ("Usage:", an "Exit status:" heading), which makes the manual page.
 constexpr const char* Usage =
-    "Usage: varnoth-upload [--port N] [--quiet] PROGRAM-FILE\n"
+    "Usage: varnoth-upload [--port N] [--fast] [--log FILE] [--quiet] PROGRAM-FILE\n"
     "  or:  varnoth-upload --list-ports | --help | --version\n"
     "Uploads PROGRAM-FILE to the device one line at a time, as \"rp!\" in the terminal does.\n"
     "\n"
     "  --port N      the port, numbered as for \"open N\" in the terminal (1 to 255); without\n"
     "                it, or with 0, the device is found as \"open 0\" finds it\n"
+    "  --fast        send each line as soon as the device answers the one before, not at\n"
+    "                the next 100 ms tick: as fast as the device paces it; the lines, the\n"
+    "                answers, the retries and the one-second silence rule stay the same\n"
+    "  --log FILE    log the session into FILE, appended to: each line sent, each answer\n"
+    "                and the upload's end, with their times\n"
     "  --quiet       no progress line, and no messages when all goes well\n"
     "  --list-ports  the ports present, with the numbers --port takes\n"
     "  --help        this text\n"
@@ -47,7 +55,7 @@ constexpr const char* Usage =
     "  0    the program file went out to its end; the closing line on standard error\n"
     "       says how any other ended, and at which line\n"
     "  1    the device ended the upload early, with '*' or '>'\n"
-    "  2    bad usage\n"
+    "  2    bad usage, or the log file cannot be opened\n"
     "  3    gave up on a line after 4 retries: the device was silent or answered wrongly,\n"
     "       or the line would not go out whole\n"
     "  4    the port is missing, busy or no serial port, or detection found no device\n"
@@ -66,7 +74,9 @@ constexpr auto TickPeriod = std::chrono::milliseconds(PollIntervalMilliseconds);
 
 struct Options {
     std::int32_t port = DetectPortNumber;
+    bool fast = false;
     bool quiet = false;
+    const char* log = nullptr;
     const char* path = nullptr;
 };
 
@@ -94,42 +104,56 @@ int UsageError(const char* problem, const char* what) {
 }
 
 // Returns -1 when the program is to run, else the exit status (after --help, --version or a
-// usage error).
+// usage error). Options may come before or after the program file; "--" ends them.
 int ParseArguments(int argc, char** argv, Options* options) {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        const bool isOption = !optionsEnded && argument[0] == '-' && argument[1] != '\0';
-        if (!isOption) {
-            if (options->path != nullptr) {
-                return UsageError("one program file only; quote a path with blanks: ", argument);
+    enum Choice { Port = 1, Fast, Log, Quiet, ListPorts, Help, Version };
+    static const option Known[] = {{"port", required_argument, nullptr, Port},
+                                   {"fast", no_argument, nullptr, Fast},
+                                   {"log", required_argument, nullptr, Log},
+                                   {"quiet", no_argument, nullptr, Quiet},
+                                   {"list-ports", no_argument, nullptr, ListPorts},
+                                   {"help", no_argument, nullptr, Help},
+                                   {"version", no_argument, nullptr, Version},
+                                   {nullptr, 0, nullptr, 0}};
+    // The messages are the program's own, one line each; a leading ':' tells a missing value.
+    opterr = 0;
+    for (int chosen; (chosen = getopt_long(argc, argv, ":", Known, nullptr)) != -1;) {
+        switch (chosen) {
+        case Port:
+            if (!ParsePortOption(optarg, &options->port)) {
+                return UsageError("--port takes a number from 0 to 255, not ", optarg);
             }
-            options->path = argument;
-        } else if (std::strcmp(argument, "--") == 0) {
-            optionsEnded = true;
-        } else if (std::strcmp(argument, "--port") == 0) {
-            const char* value = i + 1 < argc ? argv[++i] : nullptr;
-            if (!ParsePortOption(value, &options->port)) {
-                return UsageError("--port takes a number from 0 to 255, not ",
-                                  value != nullptr ? value : "nothing");
-            }
-        } else if (std::strcmp(argument, "--quiet") == 0) {
+            break;
+        case Fast:
+            options->fast = true;
+            break;
+        case Log:
+            options->log = optarg;
+            break;
+        case Quiet:
             options->quiet = true;
-        } else if (std::strcmp(argument, "--list-ports") == 0) {
+            break;
+        case ListPorts:
             return PrintPortTable();
-        } else if (std::strcmp(argument, "--help") == 0) {
+        case Help:
             std::fputs(Usage, stdout);
             return ExitSent;
-        } else if (std::strcmp(argument, "--version") == 0) {
+        case Version:
             std::printf("varnoth-upload %s\n", VARNOTH_VERSION);
             return ExitSent;
-        } else {
-            return UsageError("unknown option ", argument);
+        case ':':
+            return UsageError(argv[optind - 1], " needs a value");
+        default:
+            return UsageError("unknown option ", argv[optind - 1]);
         }
     }
-    if (options->path == nullptr) {
+    if (optind == argc) {
         return UsageError("no program file named", "");
     }
+    if (optind + 1 < argc) {
+        return UsageError("one program file only; quote a path with blanks: ", argv[optind + 1]);
+    }
+    options->path = argv[optind];
     return -1;
 }
 
@@ -278,29 +302,39 @@ std::FILE* OpenProgram(const Options& options, std::int32_t* lineCount) {
     return program;
 }
 
-// One tick every 100 ms until the upload ends or an interrupt comes; the core's words said on
-// the way (a line that went out short) are said as they come.
+// One tick every 100 ms until the upload ends or an interrupt comes; a fast upload looks again
+// as soon as the device has sent anything, and the progress line is redrawn at the tick's pace.
+// The core's words said on the way (a line that went out short) are said as they come.
 void RunTicks(bool showProgress, std::int32_t total, Clock::time_point start) {
     Clock::time_point nextTick = start + TickPeriod;
     if (showProgress) {
         DrawProgress(total, start);
     }
     while (TerminalSession.Uploading && !InterruptRequested()) {
-        for (Clock::time_point now = Clock::now(); now < nextTick && !InterruptRequested();
-             now = Clock::now()) {
+        const bool fast = FastUploadRunning();
+        for (Clock::time_point now = Clock::now();
+             now < nextTick && !InterruptRequested() && !fast; now = Clock::now()) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - now);
             WaitUnlessInterrupted(static_cast<unsigned>(wait.count()));
         }
         if (InterruptRequested()) {
             break;
         }
-        PollTick();
+        if (fast) {
+            // An interrupt is seen when the wait ends, within a tick period.
+            PollArrived(ArrivalWaitMilliseconds());
+        } else {
+            PollTick();
+        }
         if (TerminalSession.Uploading) {
             SayCoreMessage(TakeCoreMessage());
         }
+        const Clock::time_point now = Clock::now();
+        if (now < nextTick) {
+            continue;
+        }
         // Like a window's timer, a tick that ran late is not made up for by a burst.
         nextTick += TickPeriod;
-        const Clock::time_point now = Clock::now();
         if (nextTick < now) {
             nextTick = now + TickPeriod;
         }
@@ -315,6 +349,12 @@ int Run(const Options& options) {
     std::FILE* program = OpenProgram(options, &lineCount);
     if (program == nullptr) {
         return ExitNoProgramFile;
+    }
+    char reason[LogFileReasonCapacity] = "";
+    if (options.log != nullptr && !StartLog(options.log, reason)) {
+        std::fclose(program);
+        Say("cannot log to %s: %s", options.log, reason);
+        return ExitUsage;
     }
     CatchInterrupts();
     // Detection probes port after port without looking at the interrupt flag, so an
@@ -331,14 +371,19 @@ int Run(const Options& options) {
         return connected;
     }
     const Clock::time_point start = Clock::now();
+    TerminalSession.FastUploads = options.fast;
     StartUploadOf(program, lineCount);
     if (TerminalSession.Uploading) {
         SayCoreMessage(TakeCoreMessage());
     }
     RunTicks(!options.quiet && StandardErrorIsTerminal(), TerminalSession.UploadLineTotal, start);
-    // At once, also when interrupted: another program may be waiting for the port.
+    // At once, also when interrupted: another program may be waiting for the port. What the
+    // device sent last ends its line first, as the line going quiet would have.
+    EndReceivedChunk();
     ClosePortIfOpen();
-    return Conclude(options, start);
+    const int status = Conclude(options, start);
+    StopLog();
+    return status;
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr const char* IconResourceName = "Icon32";
-constexpr UINT_PTR PollTimerId = 0;
 
 // Where a subclassed edit control keeps its own procedure; the subclass procedures find it
 // again there. The pointer-sized calls are the 32-bit ones on a 32-bit build (winuser.h

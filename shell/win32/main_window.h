@@ -8,13 +8,14 @@
 
 #include "shell/window_layout.h"
 
-// Positions beyond any text the controls can hold (the pane holds 1,000,000 characters):
-// an edit control takes such a position as the end of its text. The pane operations and the
-// input line's Ctrl+A have always used these two values; any such position would do.
+// Positions beyond any text the controls can hold (the pane holds 1,000,000 characters): an
+// edit control takes such a position as the end of its text, so these select to the end
+// without asking the control its length first.
 constexpr WPARAM OutputPaneEnd = 9999999;
 constexpr LPARAM InputLineEnd = 999999999;
 
-// The class is named as the window is titled.
+// The class is named as the window is titled when no port is open, so that other programs
+// (the test driver, automation tools) find the window by one name.
 constexpr const char* MainWindowClassName = WindowTitle;
 
 bool RegisterMainClass(HINSTANCE instance);
@@ -39,10 +40,22 @@ void TakeUploadPath(const char* commandLineRest);
 constexpr WPARAM PaneMenuCopy = 1;
 constexpr WPARAM PaneMenuSelectAll = 2;
 constexpr WPARAM PaneMenuSaveAs = 3;
+constexpr WPARAM PaneMenuFastUpload = 4;
+constexpr WPARAM PaneMenuShowTimes = 5;
+constexpr WPARAM PaneMenuShowHex = 6;
+constexpr WPARAM PaneMenuLogToFile = 7;
+
+// The poll timer, every 100 ms; and while a fast upload runs, the short timer that looks for
+// what arrived (USER_TIMER_MINIMUM, 10 ms: "SetTimer", Win32 documentation).
+constexpr UINT_PTR PollTimerId = 0;
+constexpr UINT_PTR ArrivalTimerId = 1;
 
 // Asks for a file and writes into it exactly the bytes the pane holds; a message box gives the
 // system's reason when the file cannot be written.
 void SavePaneAs();
+// Asks for a file and logs the session into it (core/session_log.h); a message box gives the
+// system's reason when it cannot be opened.
+void LogToFile();
 // The pane's whole text, valid until the next pane primitive; `length` gets its length.
 const char* WholePaneText(std::size_t* length);
 

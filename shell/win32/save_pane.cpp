@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/session_log.h"
 #include "core/terminal_session.h"
 #include "shell/win32/main_window.h"
 
@@ -64,37 +65,65 @@ void FindSaveFolder(char (&folder)[SavePathCapacity]) {
     }
 }
 
-} // namespace
-
-void SavePaneAs() {
-    char path[SavePathCapacity] = "";
+// Asks for a file: a name to save to (`overwrite` asks before replacing one) or to log into.
+// False when the user cancelled, or the dialog failed, which a message box says.
+bool AskForFile(char (&path)[SavePathCapacity], const char* title, const char* filter,
+                const char* extension, bool overwrite) {
+    path[0] = '\0';
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = MainWindowHandle();
-    dialog.lpstrFilter = "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    dialog.lpstrFilter = filter;
     dialog.lpstrFile = path;
     dialog.nMaxFile = sizeof path;
-    dialog.lpstrTitle = "Save the pane as";
+    dialog.lpstrTitle = title;
     // Added to a name typed without an extension.
-    dialog.lpstrDefExt = "txt";
+    dialog.lpstrDefExt = extension;
     char folder[SavePathCapacity];
     FindSaveFolder(folder);
     dialog.lpstrInitialDir = folder[0] != '\0' ? folder : nullptr;
     // The program's working folder stays where it was started.
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!GetSaveFileNameA(&dialog)) {
-        // "GetSaveFileNameA", Win32 documentation: 0 from CommDlgExtendedError is a cancel.
-        const DWORD error = CommDlgExtendedError();
-        if (error != 0) {
-            char message[64];
-            std::snprintf(message, sizeof message, "The file dialog failed (error 0x%lx).", error);
-            MessageBoxA(MainWindowHandle(), message, WindowTitle, MB_OK | MB_ICONERROR);
-        }
+    dialog.Flags = (overwrite ? OFN_OVERWRITEPROMPT : 0) | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (GetSaveFileNameA(&dialog)) {
+        return true;
+    }
+    // "GetSaveFileNameA", Win32 documentation: 0 from CommDlgExtendedError is a cancel.
+    const DWORD error = CommDlgExtendedError();
+    if (error != 0) {
+        char message[64];
+        std::snprintf(message, sizeof message, "The file dialog failed (error 0x%lx).", error);
+        MessageBoxA(MainWindowHandle(), message, WindowTitle, MB_OK | MB_ICONERROR);
+    }
+    return false;
+}
+
+} // namespace
+
+void SavePaneAs() {
+    char path[SavePathCapacity];
+    if (!AskForFile(path, "Save the pane as", "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0",
+                    "txt", true)) {
         return;
     }
     std::size_t length = 0;
     const char* text = WholePaneText(&length);
     if (!WriteWholeFile(path, text, length)) {
         SayWhyNotSaved(path);
+    }
+}
+
+void LogToFile() {
+    char path[SavePathCapacity];
+    // The log is appended to, never truncated: an existing file is no reason to ask.
+    if (!AskForFile(path, "Log the session to", "Log files (*.log)\0*.log\0All files (*.*)\0*.*\0",
+                    "log", false)) {
+        return;
+    }
+    char reason[LogFileReasonCapacity] = "";
+    if (!StartLog(path, reason)) {
+        char message[SavePathCapacity + LogFileReasonCapacity + 64];
+        std::snprintf(message, sizeof message, "The session cannot be logged to %s:\n%s", path,
+                      reason);
+        MessageBoxA(MainWindowHandle(), message, WindowTitle, MB_OK | MB_ICONERROR);
     }
 }

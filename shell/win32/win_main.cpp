@@ -1,6 +1,7 @@
 // The program's entry. The platform's start-up code hands WinMain the command line without
 // the program's own name: that rest names the program file to upload.
 #include "core/port_connection.h"
+#include "core/session_log.h"
 #include "shell/win32/main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLineRest,
@@ -20,5 +21,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     // Windows would release it with the process; closed here, the port is free at once for
     // the next program, whatever follows.
     ClosePortIfOpen();
+    StopLog();
     return static_cast<int>(message.wParam);
 }

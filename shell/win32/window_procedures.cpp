@@ -6,7 +6,9 @@
 
 #include "core/input_line_commands.h"
 #include "core/pane_primitives.h"
+#include "core/pane.h"
 #include "core/poll_cycle.h"
+#include "core/session_log.h"
 #include "shell/input_history.h"
 #include "shell/win32/main_window.h"
 #include "shell/window_state.h"
@@ -113,6 +115,14 @@ void ShowPaneMenu(HWND pane, LPARAM position) {
         AppendMenuA(menu, MF_STRING | (start == end ? MF_GRAYED : 0), PaneMenuCopy, "&Copy") &&
         AppendMenuA(menu, MF_STRING, PaneMenuSelectAll, "Select &All") &&
         AppendMenuA(menu, MF_SEPARATOR, 0, nullptr) &&
+        AppendMenuA(menu, MF_STRING | (TerminalSession.FastUploads ? MF_CHECKED : 0),
+                    PaneMenuFastUpload, "&Fast upload") &&
+        AppendMenuA(menu, MF_STRING | (TerminalSession.ShowTimes ? MF_CHECKED : 0),
+                    PaneMenuShowTimes, "Show &times") &&
+        AppendMenuA(menu, MF_STRING | (TerminalSession.ShowHex ? MF_CHECKED : 0),
+                    PaneMenuShowHex, "Show bytes in &hex") &&
+        AppendMenuA(menu, MF_STRING | (LogPath() != nullptr ? MF_CHECKED : 0), PaneMenuLogToFile,
+                    "&Log to file...") &&
         AppendMenuA(menu, MF_STRING, PaneMenuSaveAs, "&Save as...");
     if (built) {
         TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, pane, nullptr);
@@ -120,13 +130,23 @@ void ShowPaneMenu(HWND pane, LPARAM position) {
     DestroyMenu(menu);
 }
 
+// The short timer runs while a fast upload does, and only then.
+void WatchForArrivals() {
+    if (FastUploadRunning()) {
+        SetTimer(MainWindowHandle(), ArrivalTimerId, USER_TIMER_MINIMUM, nullptr);
+    } else {
+        KillTimer(MainWindowHandle(), ArrivalTimerId);
+    }
+}
+
 } // namespace
 
 void ShowTerminalState(bool lineEntered) {
+    WatchForArrivals();
     char title[WindowTitleCapacity];
     char placeholder[PlaceholderCapacity];
     const bool uploadEnded =
-        UpdateWindowState(&State, GetTickCount64() / 1000.0, lineEntered, title, placeholder);
+        UpdateWindowState(&State, lineEntered, title, placeholder);
     char shown[WindowTitleCapacity] = "";
     GetWindowTextA(MainWindowHandle(), shown, sizeof shown);
     if (std::strcmp(title, shown) != 0) {
@@ -154,7 +174,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         TypeIntoInputLine(wParam, lParam);
         return 0;
     case WM_TIMER:
-        PollTick();
+        // A fast upload takes what arrived at either timer: the poll timer's tick still marks
+        // its silences and ends its chunks.
+        if (FastUploadRunning()) {
+            PollArrived(0);
+        } else if (wParam == PollTimerId) {
+            PollTick();
+        }
         ShowTerminalState(false);
         return 0;
     default:
@@ -180,6 +206,24 @@ LRESULT CALLBACK OutputPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case PaneMenuSelectAll:
             PassOn(window, EM_SETSEL, 0, static_cast<LPARAM>(OutputPaneEnd));
+            return 0;
+        case PaneMenuFastUpload:
+            // Used by the next "rp!"; off at every start, as the terminal keeps no settings.
+            TerminalSession.FastUploads = !TerminalSession.FastUploads;
+            return 0;
+        case PaneMenuShowTimes:
+            TerminalSession.ShowTimes = !TerminalSession.ShowTimes;
+            return 0;
+        case PaneMenuShowHex:
+            ShowBytesInHex(!TerminalSession.ShowHex);
+            return 0;
+        case PaneMenuLogToFile:
+            if (LogPath() != nullptr) {
+                StopLog();
+            } else {
+                LogToFile();
+            }
+            ShowTerminalState(false);
             return 0;
         case PaneMenuSaveAs:
             SavePaneAs();

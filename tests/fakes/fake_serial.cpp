@@ -110,7 +110,53 @@ std::size_t ReadPort(SerialHandle handle, char* buffer, std::size_t capacity, un
         }
     }
     buffer[count] = '\0';
+    if (count > 0) {
+        FakeSerial.firstByteTakenAt = FakeSerial.nowMilliseconds;
+    }
     return count;
+}
+
+// What a read would take: one chunk, or as much of it as bytesPerRead lets through. The chunk
+// is done once taken whole.
+std::size_t TakeFromChunk(FakeDevice& device, char* buffer, std::size_t capacity) {
+    if (device.gone || device.chunks.empty()) {
+        return 0;
+    }
+    std::string& chunk = device.chunks.front();
+    const std::size_t limit = device.bytesPerRead == 0 ? capacity - 1 : device.bytesPerRead;
+    const std::size_t count = std::min({chunk.size(), capacity - 1, limit});
+    std::memcpy(buffer, chunk.data(), count);
+    chunk.erase(0, count);
+    return count;
+}
+
+std::size_t ReadArrived(SerialHandle handle, char* buffer, std::size_t capacity,
+                        unsigned waitMilliseconds) {
+    std::size_t count = 0;
+    if (handle != InvalidPortHandle) {
+        FakeDevice& device = OpenDevice(handle);
+        count = TakeFromChunk(device, buffer, capacity);
+        // A chunk taken whole has met the silence after it.
+        if (!device.chunks.empty() && device.chunks.front().empty()) {
+            device.chunks.pop_front();
+        }
+        if (count == 0) {
+            FakeSerial.nowMilliseconds += waitMilliseconds;
+        }
+    }
+    buffer[count] = '\0';
+    if (count > 0) {
+        FakeSerial.firstByteTakenAt = FakeSerial.nowMilliseconds;
+    }
+    return count;
+}
+
+unsigned long long FirstByteTakenAt() {
+    return FakeSerial.firstByteTakenAt;
+}
+
+unsigned long long MonotonicMilliseconds() {
+    return FakeSerial.nowMilliseconds;
 }
 
 void ClosePort(SerialHandle handle) {
@@ -121,4 +167,5 @@ void ClosePort(SerialHandle handle) {
 
 void SleepMilliseconds(unsigned milliseconds) {
     FakeSerial.sleptMilliseconds += milliseconds;
+    FakeSerial.nowMilliseconds += milliseconds;
 }

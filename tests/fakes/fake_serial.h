@@ -35,6 +35,11 @@ struct FakeSerialState {
     unsigned readBudgetLimit = UnlimitedReadBudget; // a longer ReadPort budget is a fault
     int writesWithoutPort = 0;                      // non-empty writes to InvalidPortHandle
     unsigned sleptMilliseconds = 0;
+    // The clock: it moves on only as the core waits (sleeps, reads that find nothing) and as
+    // the test moves it.
+    unsigned long long nowMilliseconds = 1;
+    // When the last read that got anything took it: the clock as it was then.
+    unsigned long long firstByteTakenAt = 0;
 };
 
 extern FakeSerialState FakeSerial;

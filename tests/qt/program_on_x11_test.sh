@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program on Xvfb, typed at with real key events, as the simulated device sees it: the
 # Ctrl keys, keys in the pane, the 255 characters of the input line, "rp!" of a file named in
-# words (one empty) after "--", and exit code 0 after the window is closed.
+# words (one empty) after "--", exit code 0 after the window is closed or sent SIGTERM, the port
+# free after both, and a log that holds all the pane had shown when the program was killed.
 # Arguments: the terminal, the simulated device.
 set -euo pipefail
 terminal=$1 simdevice=$2
@@ -78,4 +79,36 @@ xdotool key Return
 wait_for '[ "$(tail -c +$((before + 1)) "$work/received.bin")" = again ]' || fail "the second window did not connect"
 kill -TERM "$terminal_pid"
 ended_with_port_free "SIGTERM"
+
+# Killed outright, it leaves in its log (--log) every line the pane had shown: each piece went to
+# the file as it came. The pane is read back as a user copies it.
+"$simdevice" --link "$work/com2" --record "$work/stream.bin" --stream 960 >"$work/stream.log" &
+session_pids+=($!)
+wait_for 'grep -q ready "$work/stream.log"' || fail "the streaming device did not start"
+VARNOTH_PORTS_DIR=$work QT_QPA_PLATFORM=xcb "$terminal" --log "$work/session.log" \
+  >"$work/terminal3.log" 2>&1 &
+terminal_pid=$!
+session_pids+=($terminal_pid)
+window=$(timeout 30 xdotool search --sync --pid "$terminal_pid" --name 'Varnoth serial terminal$' | head -n 1) ||
+  fail "no third window"
+timeout 30 xdotool windowfocus --sync "$window" || fail "the third window did not take the focus"
+xdotool type "open 2"
+xdotool key Return
+# What the device streamed before the port was opened is dropped; what follows shows.
+pane() { xdotool mousemove --window "$window" 100 100 click 1 key ctrl+a key ctrl+c; sleep 0.2; xclip -o -selection clipboard; }
+wait_for 'pane >"$work/pane.txt"; [ "$(grep -c "stream [0-9]" "$work/pane.txt")" -ge 10 ]' ||
+  fail "the stream did not show"
+kill -KILL "$terminal_pid"
+wait "$terminal_pid" 2>/dev/null || true
+# The device's text from its first whole line on, as shown and as logged (escapes undone): what
+# was shown, the line it was still showing included, is where the log begins.
+python3 - "$work/pane.txt" "$work/session.log" <<'EOF' || fail "the log lacks what the pane had shown"
+import sys
+shown = open(sys.argv[1], encoding="utf-8").read()
+logged = "".join(line.split(" device   ", 1)[1].rstrip("\n").replace("\\n", "\n")
+                 for line in open(sys.argv[2], encoding="latin-1") if " device   " in line)
+shown = shown[shown.index("stream "):].rstrip("\n")
+logged = logged[logged.index(shown[:14]):]
+sys.exit(0 if len(shown) > 200 and logged.startswith(shown) else 1)
+EOF
 echo PASS

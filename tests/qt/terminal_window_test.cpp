@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include <memory>
 
 #include "core/pane_primitives.h"
+#include "core/poll_cycle.h"
 #include "core/terminal_session.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/output_pane_edit.h"
@@ -154,6 +156,56 @@ class TerminalWindowTest : public QObject {
         device.HangUp();
         QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), "port 1 lost, waiting for it" + name,
                                   DeviceWaitMilliseconds);
+    }
+
+    // "Fast upload" in the pane's menu, off at start, makes the next "rp!" a fast one.
+    void fastUploadIsTheMenusChoiceForTheNextUpload() {
+        PseudoTerminal device;
+        QCOMPARE(symlink(device.SlavePath().c_str(), ports_->Entry(1).c_str()), 0);
+        const std::string program = ports_->Path() + "/two.txt";
+        std::ofstream(program) << "A\nB\n";
+        SetUploadPath(program.c_str());
+        EnterLine(QStringLiteral("open 1"));
+        std::unique_ptr<QMenu> menu(window_->NewPaneMenu());
+        QAction* fast = nullptr;
+        for (QAction* action : menu->actions()) {
+            fast = action->text() == "Fast upload" ? action : fast;
+        }
+        QVERIFY(fast != nullptr && fast->isCheckable() && !fast->isChecked());
+        fast->trigger();
+        EnterLine(QStringLiteral("rp!"));
+        QVERIFY(FastUploadRunning());
+        QCOMPARE(device.Receive(2), "A\n");
+        QVERIFY(device.Send("+"));
+        // The window answers while the test waits for what reaches the device.
+        std::string received;
+        QTRY_VERIFY_WITH_TIMEOUT((received += device.Receive(1), received == "B\n"),
+                                 DeviceWaitMilliseconds);
+        QVERIFY(device.Send("+"));
+        QTRY_VERIFY_WITH_TIMEOUT(!TerminalSession.Uploading, DeviceWaitMilliseconds);
+        QCOMPARE(TerminalSession.LastUploadEnd, UploadEnd::FileSent);
+        TerminalSession.FastUploads = false;
+    }
+
+    // "Show times" leads each line with its time; "Show bytes in hex" shows what comes next as
+    // rows of hex, and both are the menu's.
+    void timesAndHexShowInThePane() {
+        PseudoTerminal device;
+        QCOMPARE(symlink(device.SlavePath().c_str(), ports_->Entry(1).c_str()), 0);
+        EnterLine(QStringLiteral("open 1"));
+        std::unique_ptr<QMenu> menu(window_->NewPaneMenu());
+        for (QAction* action : menu->actions()) {
+            if (action->text() == "Show times" || action->text() == "Show bytes in hex") {
+                action->trigger();
+            }
+        }
+        QVERIFY(device.Send("ok>"));
+        const QRegularExpression row(QStringLiteral(
+            "\\n\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d 6f 6b 3e +\\|ok>\\|\\n$"));
+        QTRY_VERIFY2_WITH_TIMEOUT(row.match(Pane()->toPlainText()).hasMatch(),
+                                  qPrintable(Pane()->toPlainText()), DeviceWaitMilliseconds);
+        TerminalSession.ShowTimes = false;
+        ShowBytesInHex(false);
     }
 
     // Through the menu's action and the file dialog; a folder cannot be written to.

@@ -68,6 +68,14 @@ settings_after_upload() { # PORT DEVICE DEVICE-NAME
 check "ttyUSB: upload arrives whole; line raw 9600 8N1, no flow control, on both ends" \
   settings_after_upload 1 /dev/ttyUSB1 silent
 check "ttyS: the same over a 16550" settings_after_upload 3 /dev/ttyS0 uart
+# A fast upload over the real drivers: each line as soon as its answer is in, all of them.
+fast_upload() { # PORT DEVICE-NAME
+  local before
+  before=$(size "$2")
+  guest "'$upload' --fast --quiet --port $1 '$long' >/dev/null" && cmp -s <(received_since "$2" "$before") "$long"
+}
+check "ttyUSB: a fast upload arrives whole" fast_upload 1 silent
+check "ttyS: a fast upload arrives whole" fast_upload 3 uart
 
 # The device's identification, asked for by another program, waits in the driver while a
 # third program still holds the port open (as a serial monitor or ModemManager may): taken

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <tuple>
 
@@ -204,6 +205,11 @@ TEST_F(TerminalTest, TheCommandLineNamesTheProgramFile) {
         Type(open + "\rrp!\r");
         EXPECT_EQ(Await(answering, sent), sent) << rest;
     }
+    // "Fast upload" in the pane's menu: the next "rp!" sends the same lines.
+    PostMessageA(output_, WM_COMMAND, PaneMenuFastUpload, 0);
+    const auto fast = Arrivals(3);
+    Type("rp!\r");
+    EXPECT_EQ(Await(fast, lines), lines);
 }
 
 // The title tells where the terminal stands: the port, how far "rp!" has come, and how it
@@ -258,6 +264,17 @@ TEST_F(TerminalTest, AStreamingDeviceLeavesTheWindowWorking) {
     const auto streaming = Arrivals(8);
     Type("hello\r");
     EXPECT_EQ(Await(streaming, "hello\n"), "hello\n");
+}
+
+// "Show times" and "Show bytes in hex" from the pane's menu: the answer to a typed line shows as
+// a row of hex led by its time.
+TEST_F(TerminalTest, TimesAndHexShowInThePane) {
+    Type("open 3\r");
+    PostMessageA(output_, WM_COMMAND, PaneMenuShowTimes, 0);
+    PostMessageA(output_, WM_COMMAND, PaneMenuShowHex, 0);
+    Type("x\r");
+    const std::regex row("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d 2b +\\|\\+\\|\r\n$");
+    EXPECT_TRUE(Await([&] { return std::regex_search(Text(output_), row); }, true)) << Text(output_);
 }
 
 // A device that goes away is said at once, and its port opened again once it is back.

@@ -1,4 +1,4 @@
-#include "serial/port_names_posix.h"
+#include "serial/port_names_linux.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-// How the port names the terminal core builds ("\\.\COM7") find a device on a POSIX system.
+// How the port names the terminal core builds ("\\.\COM7") find a device on Linux.
 // The rule users meet (the ports folder's com<n> links first, then the n-th serial device
 // present, looked up afresh at every open) is told in full in docs/using.md, "Port numbers";
 // serial_devices_linux.h finds and orders the devices. A name that is not of the COM form is
