@@ -17,7 +17,7 @@
 namespace {
 
 // At the end of the input the device is given this many quiet ticks (a second) to answer the
-// last lines before the program ends.
+// last lines before the program ends, and as long to answer a line before the next runs.
 constexpr int QuietTicksAtEnd = 10;
 constexpr std::size_t ReadChunk = 4096;
 
@@ -78,10 +78,15 @@ int RunScript() {
     WindowState state;
     std::string pending;
     bool inputEnded = false;
+    // The first line need not wait.
     int quietTicks = 0;
+    int ticksSinceLine = QuietTicksAtEnd;
+    bool answered = false;
     while (!ExitSignalCaught() &&
-           !(inputEnded && !TerminalSession.Uploading && quietTicks >= QuietTicksAtEnd)) {
-        pollfd waits[] = {{inputEnded ? -1 : STDIN_FILENO, POLLIN, 0},
+           !(inputEnded && pending.empty() && !TerminalSession.Uploading &&
+             quietTicks >= QuietTicksAtEnd)) {
+        const bool lineWaiting = pending.find('\n') != std::string::npos;
+        pollfd waits[] = {{inputEnded || lineWaiting ? -1 : STDIN_FILENO, POLLIN, 0},
                           {ExitSignalDescriptor(), POLLIN, 0}};
         if (poll(waits, 2, ticks.MillisecondsLeft()) < 0 && errno != EINTR) {
             std::fprintf(stderr, "varnoth-terminal: %s\n", std::strerror(errno));
@@ -103,16 +108,26 @@ int RunScript() {
                     pending += '\n';
                 }
             }
-            for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                RunLine(pending.substr(0, end));
-                pending.erase(0, end + 1);
-                quietTicks = 0;
-            }
+        }
+        // A script types faster than a person: each line waits until the device has answered
+        // the one before and then been quiet for a tick, or for a second at most, so that
+        // "rp!" right after "id" does not take the identification for the first line's answer;
+        // and no line lands in the middle of an upload.
+        const std::size_t end = pending.find('\n');
+        if (end != std::string::npos && !TerminalSession.Uploading &&
+            ((answered && quietTicks >= 1) || ticksSinceLine >= QuietTicksAtEnd)) {
+            RunLine(pending.substr(0, end));
+            pending.erase(0, end + 1);
+            quietTicks = 0;
+            ticksSinceLine = 0;
+            answered = false;
         }
         if (ticks.TakeTick()) {
             DeviceSpoke = false;
             PollTick();
             quietTicks = DeviceSpoke ? 0 : quietTicks + 1;
+            answered = answered || DeviceSpoke;
+            ++ticksSinceLine;
             char title[WindowTitleCapacity];
             char placeholder[PlaceholderCapacity];
             // How an upload ended, in the words the window's title uses.

@@ -31,9 +31,10 @@ In the text console the same lines do the same. Enter runs the line, Up and Down
 the lines entered, and Alt+Enter sends a line without its line feed (the window's left
 Ctrl+Enter: a terminal does not tell the left Ctrl key from the right). Ctrl+C empties the
 line; Ctrl+D on an empty line, or Ctrl+C twice, quits; Ctrl+Z suspends. With standard input
-or output not a terminal, each line read runs as if typed, what the device sends goes to
-standard output and the terminal's words to standard error; at the end of the input the
-program waits for an upload to end and for the device to be quiet for a second.
+or output not a terminal, each line read runs as if typed, once the device has answered the
+line before (a second at most) and no upload runs; what the device sends goes to standard
+output and the terminal's words to standard error; at the end of the input the program waits
+for an upload to end and for the device to be quiet for a second.
 
 Exit status:
   0    the window was closed, the console quit, or an option was answered

@@ -131,7 +131,8 @@ said=$(printf 'open 1\nid\n' | "$terminal" --console 2>"$work/words") ||
   fail "from a pipe: status $?"
 [ "$said" = "␛]2;pwned␇␛[6n␛[31mTELK7 �" ] || fail "from a pipe the identification came as: $said"
 grep -qx "connected to port 1" "$work/words" || fail "from a pipe it said: $(cat "$work/words")"
-printf 'open 1\nrp!\n' | "$terminal" --console "$work/blink.txt" >/dev/null 2>"$work/words" ||
+# The identification's answer comes after "id" has gone out: "rp!" must wait for it.
+printf 'open 1\nid\nrp!\n' | "$terminal" --console "$work/blink.txt" >/dev/null 2>"$work/words" ||
   fail "uploading from a pipe: status $?"
 cmp -s <(tail -c "$(wc -c <"$work/blink.txt")" "$work/com1.bin") "$work/blink.txt" ||
   fail "the upload from a pipe did not arrive whole"
