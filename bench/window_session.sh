@@ -13,7 +13,7 @@ start_device_in() { # DIR SIMDEVICE OPTIONS...
   "$simdevice" --link "$dir/com1" "$@" >"$dir/device.log" 2>&1 &
   device_pid=$!
   session_pids+=("$device_pid")
-  wait_for "grep -q '^ready' '$dir/device.log'" || {
+  wait_for "grep -qs '^ready' '$dir/device.log'" || {
     echo "the simulated device did not start" >&2
     exit 1
   }
