@@ -4,11 +4,12 @@
 # after a random 1 to 6 s its pane is copied as a user copies it (a click in the pane, Ctrl+A,
 # Ctrl+C, read back with xclip) and the program is sent SIGKILL the moment the copy has been
 # read. What the pane had shown is then looked for in the log's device lines, escapes undone.
-# Prints, as key=value lines: after_ms (from the port's open to the copy), shown_lines and
-# shown_bytes (the device's text in the pane, a line it was still showing included),
-# logged_lines (the log's device lines), lost_lines and lost_bytes (what the pane had shown and
-# the log lacks, from the first byte that differs on), later_bytes (what the log holds past the
-# copy: it came between the copy and the kill).
+# Prints, as key=value lines: after_ms (from the port's open to the copy), copy_to_kill_ms
+# (from the copy's keys sent to the kill), shown_lines and shown_bytes (the device's text in the
+# pane, a line it was still showing included), logged_lines (the log's device lines),
+# lost_lines and lost_bytes (what the pane had shown and the log lacks, from the first byte that
+# differs on), later_bytes (what the log holds past the copy: it came between the copy and the
+# kill).
 #
 #   bench/log_kill.sh TERMINAL SIMDEVICE [SIMDEVICE OPTIONS...]
 set -euo pipefail
@@ -34,9 +35,14 @@ until xclip -o -selection clipboard >"$work/pane.txt" 2>/dev/null; do
   }
   sleep 0.01
 done
-kill -KILL "$window_pid"
-wait "$window_pid" 2>/dev/null || true
+# bash says "Killed" of its job on its own standard error, not the wait's.
+{
+  kill -KILL "$window_pid"
+  killed=$(date +%s%N)
+  wait "$window_pid" || true
+} 2>/dev/null
 echo "after_ms=$(((copied - opened) / 1000000))"
+echo "copy_to_kill_ms=$(((killed - copied) / 1000000))"
 python3 - "$work/pane.txt" "$work/session.log" <<'EOF'
 import re
 import sys

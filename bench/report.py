@@ -501,19 +501,22 @@ def log_kill(ctx):
            "after the port's open, a line it was still showing included) is then compared byte "
            "for byte with the log's device lines, escapes undone. A line is lost when any of "
            "its bytes is missing or differs; from the first such byte on, all the rest counts "
-           "as lost. What the log holds past the copy came between the copy and the kill.\n",
+           "as lost. The copy is read back some 0.1 to 0.2 s after its keys go out, so the kill "
+           "comes that long after the pane was copied: what the log holds past the copy came "
+           "in between.\n",
            ctx.load_note(parsed),
-           "| run | copied after (s) | lines shown | bytes shown | device lines in the log "
-           "| lines lost | bytes lost | bytes logged after the copy |",
-           "|---|---|---|---|---|---|---|---|"]
+           "| run | copied after (s) | copy to kill (ms) | lines shown | bytes shown "
+           "| device lines in the log | lines lost | bytes lost | bytes logged after the copy |",
+           "|---|---|---|---|---|---|---|---|---|"]
     keys = ("shown_lines", "shown_bytes", "logged_lines", "lost_lines", "lost_bytes",
             "later_bytes")
     for name, values in parsed:
-        out.append("| %s | %.1f | %s |" % (name.split("=")[1], values.get("after_ms", 0) / 1000,
-                                          " | ".join("%.0f" % values.get(key, 0)
-                                                     for key in keys)))
+        out.append("| %s | %.1f | %s | %s |" % (
+            name.split("=")[1], values.get("after_ms", 0) / 1000,
+            "%.0f" % values["copy_to_kill_ms"] if "copy_to_kill_ms" in values else "",
+            " | ".join("%.0f" % values.get(key, 0) for key in keys)))
     total = {key: sum(v.get(key, 0) for _, v in parsed) for key in keys}
-    out.append("| all %d | | %s |" % (len(parsed), " | ".join("%.0f" % total[key]
+    out.append("| all %d | | | %s |" % (len(parsed), " | ".join("%.0f" % total[key]
                                                                 for key in keys)))
     out.append("")
     out.append("Target, none of what the pane had shown lost, in any run: %s (%.0f of %.0f "
