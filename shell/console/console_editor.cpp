@@ -521,8 +521,9 @@ int RunOnScreen() {
     }
     RunOnForcedExit(PutTerminalBack);
     RoutePaneTo(&ScreenPane);
-    AppendOutput("Ctrl+D on an empty line or Ctrl+C twice quits; Alt+Enter sends a line without "
-                 "its line feed\n");
+    // Two short lines rather than one that an 80-column terminal breaks inside a word.
+    AppendOutput("Ctrl+D on an empty line, or Ctrl+C twice, quits.\n"
+                 "Alt+Enter sends a line without its line feed.\n");
     ShowState(false);
     EnterScreen(1);
     RunLines();
