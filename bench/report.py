@@ -25,6 +25,7 @@ SYSCALLS_PER_BYTE_FLOOD_TARGET = 0.05  # a flood is read in large blocks
 PANE_SPREAD_TARGET = 3.0  # a flat pane: 90th percentile at most this times the 10th
 MANY_PORTS_TIME_TARGET = 1.25  # 32 ports in at most this times one port's time
 MANY_PORTS_CPU_TARGET = 1.2  # CPU per port at most this times one upload's
+LOG_CPU_TARGET = 0.10  # what the log may add to the window's CPU on the comparison's stream
 SOAK_PLATEAU_TARGET_MB = 100.0
 SOAK_GROWTH_TARGET_MB_PER_MINUTE = 0.1
 # A full pane's memory saws by a few MB every one to two minutes: the growth is judged only when
@@ -523,6 +524,79 @@ def compare(ctx):
     return "\n".join(out)
 
 
+def log_cpu(ctx):
+    parsed = runs(ctx.results, "log_cpu")
+    if not parsed:
+        return missing("CPU with the session log on and off", "log-cpu")
+    seconds = parsed[0][1].get("seconds", 0)
+    out = ["## CPU with the session log on and off\n", ctx.made_by("log-cpu"),
+           "The stream of the CPU comparison (gapless, one byte a write at 960 bytes a second) "
+           "read for %.0f seconds by the real window on Xvfb, measured as there (/proc/PID/stat "
+           "from the port's open), once without a log and once with `varnoth-terminal --log "
+           "FILE`, a new file on the bench's disk (%s), the two taking turns and the first of a "
+           "pair changing from pair to pair. The kernel counts this CPU in hundredths of a "
+           "second, so a figure of 0.30 s is known to about 3 %%.\n" % (
+               seconds, ", ".join(sorted({str(v["log_fs"])
+                                         for n, v in parsed if "log_fs" in v})) or "unknown"),
+           ctx.load_note(parsed),
+           "| log | CPU (s) | log written (bytes) | device lines in the log |", "|---|---|---|---|"]
+    off = select(parsed, "log=off", "cpu_s")
+    on = select(parsed, "log=on", "cpu_s")
+    out.append("| off | %s | | |" % summary(off, 3))
+    out.append("| on | %s | %s | %s |" % (summary(on, 3),
+                                           summary(select(parsed, "log=on", "log_bytes"), 0),
+                                           summary(select(parsed, "log=on", "log_lines"), 0)))
+    out.append("")
+    if off and on and statistics.median(off) > 0:
+        ratio = statistics.median(on) / statistics.median(off)
+        out.append("Target, the log adds at most %.0f %% (medians): %.3f s against %.3f s, a "
+                   "ratio of %.2f (%+.0f %%): %s.\n" % (
+                       100 * LOG_CPU_TARGET, statistics.median(on), statistics.median(off),
+                       ratio, 100 * (ratio - 1), verdict(ratio <= 1 + LOG_CPU_TARGET)))
+    else:
+        out.append("Target, the log adds at most %.0f %%: not judged, a figure is missing.\n"
+                   % (100 * LOG_CPU_TARGET))
+    return "\n".join(out)
+
+
+def log_kill(ctx):
+    parsed = runs(ctx.results, "log_kill")
+    if not parsed:
+        return missing("Session log after kill -9", "log-kill")
+    out = ["## Session log after kill -9\n", ctx.made_by("log-kill"),
+           "The real window on Xvfb writes a log (`varnoth-terminal --log FILE`) while it reads "
+           "the stream of the CPU comparison; after a random 1 to 6 s from the port's open its "
+           "pane is copied as a user copies it (a click in the pane, Ctrl+A, Ctrl+C, read back "
+           "with xclip) and, the moment the copy is read, the program gets SIGKILL "
+           "(`bench/log_kill.sh`). The device's text in the copy (from the first thing it sent "
+           "after the port's open, a line it was still showing included) is then compared byte "
+           "for byte with the log's device lines, escapes undone. A line is lost when any of "
+           "its bytes is missing or differs; from the first such byte on, all the rest counts "
+           "as lost. The copy is read back some 0.1 to 0.2 s after its keys go out, so the kill "
+           "comes that long after the pane was copied: what the log holds past the copy came "
+           "in between.\n",
+           ctx.load_note(parsed),
+           "| run | copied after (s) | copy to kill (ms) | lines shown | bytes shown "
+           "| device lines in the log | lines lost | bytes lost | bytes logged after the copy |",
+           "|---|---|---|---|---|---|---|---|---|"]
+    keys = ("shown_lines", "shown_bytes", "logged_lines", "lost_lines", "lost_bytes",
+            "later_bytes")
+    for name, values in parsed:
+        out.append("| %s | %.1f | %s | %s |" % (
+            name.split("=")[1], values.get("after_ms", 0) / 1000,
+            "%.0f" % values["copy_to_kill_ms"] if "copy_to_kill_ms" in values else "",
+            " | ".join("%.0f" % values.get(key, 0) for key in keys)))
+    total = {key: sum(v.get(key, 0) for _, v in parsed) for key in keys}
+    out.append("| all %d | | | %s |" % (len(parsed), " | ".join("%.0f" % total[key]
+                                                                for key in keys)))
+    out.append("")
+    out.append("Target, none of what the pane had shown lost, in any run: %s (%.0f of %.0f "
+               "lines lost over %d runs).\n" % (verdict(total["lost_lines"] == 0),
+                                                 total["lost_lines"], total["shown_lines"],
+                                                 len(parsed)))
+    return "\n".join(out)
+
+
 def pane_phases(path):
     """One pane run's append times, split where the pane first had to make room: filling
     from empty, then full."""
@@ -687,7 +761,8 @@ def idle(ctx):
     return "\n".join(out)
 
 
-SECTIONS = (upload_pace, many_ports, stream_ticks, receive_cost, compare, pane_cost, soak, idle)
+SECTIONS = (upload_pace, many_ports, stream_ticks, receive_cost, compare, log_cpu, log_kill,
+            pane_cost, soak, idle)
 
 
 def main(results):

@@ -1,46 +1,49 @@
 #!/usr/bin/env bash
 # Builds an optimised terminal and measures what a user feels: upload pace, receive cost and
-# responsiveness under a stream, CPU against other serial terminals, pane cost, footprint and
-# idle load. Writes the raw figures to bench/results/ (not kept in git: each run makes its own)
-# and the report to bench/results/report.md (with plots). Installs what is missing from
-# Debian's packages.
+# responsiveness under a stream, CPU against other serial terminals, what the session log
+# costs and keeps, pane cost, footprint and idle load. Writes the raw figures to bench/results/
+# (not kept in git: each run makes its own) and the report to bench/results/report.md (with
+# plots). Installs what is missing from Debian's packages.
 #
 #   REPEATS=2         runs of each measurement (medians and spreads are over these)
 #   UPLOAD_REPEATS=3  runs of each upload, both paces and programs taking turns
-#   COMPARE_REPEATS=3 runs of each program in the CPU comparison, which is judged on medians
+#   COMPARE_REPEATS=3 runs of each program in the CPU comparison, which is judged on medians,
+#                     and of the window with the log off and on
 #   BENCH_QUICK=1     a short smoke pass: small files, short runs, one repeat
 #   BENCH_SECTIONS="receive compare"
-#                     runs only these of: upload upload-program many-ports receive compare pane
-#                     idle soak;
+#                     runs only these of: upload upload-program many-ports receive compare
+#                     log-cpu log-kill pane idle soak;
 #                     the other sections' figures stay as the last run left them here
 #   SOAK_MINUTES=8    how long the soak feeds its shapes of line, side by side (bench/soak.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # help2man: the release build makes the manual pages.
-tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev gnuplot-nox bc \
-  mingw-w64 wine64 xvfb xdotool picocom tio linux-perf help2man
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev libedit-dev libncurses-dev \
+  pkg-config gnuplot-nox bc mingw-w64 wine64 xvfb xdotool xclip picocom tio linux-perf help2man
 
 # Sized to what each figure needs. A fast upload goes at the line's pace, a few milliseconds a
 # line: 300 lines make the start and the end a small part of the time, and take 2 to 16 s. The
 # usual pace is one line a tick from its first line: 100 lines (10 s) pin it within a tick, 1 %,
 # where 300 would take 30 s a run. A stream's ticks are all alike once the pane is full,
 # which a flood does within seconds: 15 s give 150 ticks to find the longest in. The CPU
-# comparison's 20 s and three runs each are its definition. A pane is full after 1,000
+# comparison's 20 s and three runs each are its definition; the log's CPU is read the same way,
+# the window with the log off and on taking turns. Ten kills of a logging window, each a second
+# or two of start-up and 1 to 6 s of stream, take about a minute. A pane is full after 1,000
 # appends; the Win32 one under wine takes some 70 ms an append once full, so 300 appends show
 # its making room. Idle CPU is a rate: 20 s show it. A soak needs minutes for its growth per
 # minute to rise above the few MB its memory saws by (see bench/report.py).
 repeats=${REPEATS:-2} upload_repeats=${UPLOAD_REPEATS:-3} compare_repeats=${COMPARE_REPEATS:-3}
-fast_upload_lines=300 usual_upload_lines=100 many_ports_lines=100 stream_seconds=15 compare_seconds=20 idle_seconds=20
+fast_upload_lines=300 usual_upload_lines=100 many_ports_lines=100 stream_seconds=15
+compare_seconds=20 idle_seconds=20 log_kills=10
 pane_appends=3000 windows_pane_appends=1300
 soak_minutes=${SOAK_MINUTES:-8}
 if [ -n "${BENCH_QUICK:-}" ]; then
   repeats=1 upload_repeats=1 compare_repeats=1 fast_upload_lines=30 usual_upload_lines=20
-  many_ports_lines=20
-  stream_seconds=3 compare_seconds=3 idle_seconds=3
+  many_ports_lines=20 stream_seconds=3 compare_seconds=3 idle_seconds=3 log_kills=3
   pane_appends=1200 windows_pane_appends=1050 soak_minutes=1
 fi
-sections=${BENCH_SECTIONS:-upload upload-program many-ports receive compare pane idle soak}
+sections=${BENCH_SECTIONS:-upload upload-program many-ports receive compare log-cpu log-kill pane idle soak}
 wanted() { [[ " $sections " == *" $1 "* ]]; }
 
 cmake --preset release > /dev/null
@@ -68,6 +71,8 @@ else
       many-ports) rm -f "$results/many_ports.txt" ;;
       receive) rm -f "$results"/receive*.txt "$results/win32_stream.txt" ;;
       compare) rm -f "$results/compare.txt" ;;
+      log-cpu) rm -f "$results/log_cpu.txt" ;;
+      log-kill) rm -f "$results/log_kill.txt" ;;
       pane) rm -f "$results"/qt_pane_*.csv "$results"/win32_pane_*.csv ;;
       idle) rm -f "$results"/{idle,full_pane,win32_idle,sizes}.txt ;;
       soak) rm -f "$results"/soak_*.dat ;;
@@ -136,6 +141,8 @@ fi
 # The line the uploads run on: the device takes and sends bytes at 9600 baud, 8N1, and answers
 # a line once its last byte is in, after the given delay.
 upload_line=(--baud 9600)
+# The gapless stream of the CPU comparison: 960 bytes a second, one byte a write.
+compare_stream=(--stream 960 --stream-write-bytes 1)
 upload_delays="0 20"
 # 30-byte lines (29 characters and LF), as a BASIC program's, and 5-byte ones, where the answer
 # and the device's delay weigh most against the line's own bytes.
@@ -330,7 +337,6 @@ if wanted compare; then
   # stream lasts, CPU from getrusage of the whole process (bash's time), start-up included.
   # They read the port and write what came to stdout, here a file; stdin is a pipe kept open,
   # since at its end both quit.
-  compare_stream=(--stream 960 --stream-write-bytes 1)
   for run in $(seq "$compare_repeats"); do
     for terminal in varnoth picocom tio; do
       TIMEFORMAT='cpu_s=%U+%S'
@@ -366,6 +372,46 @@ if wanted compare; then
     done
   done
   stop_device
+fi
+
+if wanted log-cpu; then
+  echo "== CPU of the window with the log off and on (${compare_seconds}s of a byte a millisecond)"
+  # As the comparison measures ours, the two taking turns, the first of a pair changing from
+  # pair to pair so that neither always runs on a machine warmed by the other. The log is a new
+  # file on the disk the bench works on, whose kind is recorded.
+  for run in $(seq "$compare_repeats"); do
+    order="off on"
+    [ $((run % 2)) -eq 0 ] && order="on off"
+    for log in $order; do
+      rm -f "$work/session.log"
+      log_option=()
+      [ "$log" = on ] && log_option=(--log "$work/session.log")
+      stop_device
+      bench/window_cpu.sh "${log_option[@]}" "$bin/shell/qt/varnoth-terminal" \
+        "$bin/tools/varnoth-simdevice" "$compare_seconds" "${compare_stream[@]}" > "$work/time.txt"
+      {
+        echo "cpu_s=$(sed -n 's/^cpu_s=//p' "$work/time.txt" | bc -l)"
+        echo "seconds=$compare_seconds"
+        if [ "$log" = on ]; then
+          echo "log_bytes=$(stat -c %s "$work/session.log")"
+          echo "log_lines=$(grep -c ' device   ' "$work/session.log")"
+          echo "log_fs=$(df --output=fstype "$work" | tail -n 1)"
+        fi
+      } > "$work/out.txt"
+      record log_cpu "log=$log" "$work/out.txt"
+    done
+  done
+fi
+
+if wanted log-kill; then
+  echo "== what the log keeps of a window killed during a stream ($log_kills kills)"
+  # The same stream; each kill at a moment of its own (bench/log_kill.sh).
+  for run in $(seq "$log_kills"); do
+    stop_device
+    bench/log_kill.sh "$bin/shell/qt/varnoth-terminal" "$bin/tools/varnoth-simdevice" \
+      "${compare_stream[@]}" > "$work/out.txt"
+    record log_kill "run=$run" "$work/out.txt"
+  done
 fi
 
 if wanted pane; then

@@ -2,10 +2,16 @@
 # The Linux program's CPU while it reads a stream, as a user runs it: the real window on a
 # virtual X server, "open 1" typed into it. CPU is the user and system time Linux has counted
 # for the process (/proc/PID/stat), sampled once the port is open and again SECONDS later, so
-# that start-up stays out of it; the X server's own time is not in it. Prints cpu_s=...
+# that start-up stays out of it; the X server's own time is not in it. With --log the program
+# writes its session log to FILE (varnoth-terminal --log) all along. Prints cpu_s=...
 #
-#   bench/window_cpu.sh TERMINAL SIMDEVICE SECONDS [SIMDEVICE OPTIONS...]
+#   bench/window_cpu.sh [--log FILE] TERMINAL SIMDEVICE SECONDS [SIMDEVICE OPTIONS...]
 set -euo pipefail
+terminal_options=()
+if [ "$1" = --log ]; then
+  terminal_options=(--log "$2")
+  shift 2
+fi
 terminal=$1 simdevice=$2 seconds=$3
 shift 3
 work=$(mktemp -d /tmp/varnoth-window-cpu-XXXXXX)
@@ -16,7 +22,7 @@ cpu_seconds() { # PID
 }
 
 start_device_in "$work" "$simdevice" "$@"
-open_window_in "$work" "$terminal"
+open_window_in "$work" "$terminal" "${terminal_options[@]}"
 before=$(cpu_seconds "$window_pid")
 sleep "$seconds"
 after=$(cpu_seconds "$window_pid")

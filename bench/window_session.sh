@@ -13,25 +13,26 @@ start_device_in() { # DIR SIMDEVICE OPTIONS...
   "$simdevice" --link "$dir/com1" "$@" >"$dir/device.log" 2>&1 &
   device_pid=$!
   session_pids+=("$device_pid")
-  wait_for "grep -q '^ready' '$dir/device.log'" || {
+  wait_for "grep -qs '^ready' '$dir/device.log'" || {
     echo "the simulated device did not start" >&2
     exit 1
   }
   device_tty=$(sed -n 's/^ready //p' "$dir/device.log")
 }
 
-# Starts the Linux program with the ports of DIR, types "open 1" into its window and waits
-# until it holds the port of the device started last; sets window_pid. The program's own output
-# goes to DIR/terminal.log.
-open_window_in() { # DIR TERMINAL
-  local dir=$1 window
-  VARNOTH_PORTS_DIR=$dir QT_QPA_PLATFORM=xcb "$2" >"$dir/terminal.log" 2>&1 &
+# Starts the Linux program with the ports of DIR (and its OPTIONS), types "open 1" into its
+# window and waits until it holds the port of the device started last; sets window_pid and
+# window. The program's own output goes to DIR/terminal.log.
+open_window_in() { # DIR TERMINAL [OPTIONS...]
+  local dir=$1 terminal=$2
+  shift 2
+  VARNOTH_PORTS_DIR=$dir QT_QPA_PLATFORM=xcb "$terminal" "$@" >"$dir/terminal.log" 2>&1 &
   window_pid=$!
   session_pids+=("$window_pid")
   # xdotool matches any of the conditions unless told --all; with several programs on the
-  # display only the one of this process will do.
+  # display only the one of this process will do. A log being written comes first in the title.
   window=$(timeout 30 xdotool search --sync --all --onlyvisible --pid "$window_pid" \
-    --name '^Varnoth serial terminal$' | head -n 1) || {
+    --name '^(logging to .* - )?Varnoth serial terminal$' | head -n 1) || {
     echo "no window" >&2
     exit 1
   }

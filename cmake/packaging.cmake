@@ -122,9 +122,10 @@ else()
   # Lines of at most 80 characters, as Debian's tools show them.
   set(CPACK_PACKAGE_DESCRIPTION
       "A small terminal for one kind of device on a serial line at 9600 baud, 8N1:
-a pane showing what the device sends and a line to type into. It loads
-programs into the device line by line, paced by the device's answers;
-varnoth-upload does the same from scripts.")
+a pane showing what the device sends and a line to type into, in a window or
+in a text console (over ssh, say). It loads programs into the device line by
+line, paced by the device's answers; varnoth-upload does the same from
+scripts.")
   # dpkg-shlibdeps (dpkg-dev) finds the libraries the programs link. Qt loads its platform
   # plugins at run time, unseen by it, and without one (xcb) no window can open; Wayland-only
   # desktops want Qt's wayland plugin.

@@ -13,12 +13,16 @@ constexpr int ExitSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile std::sig_atomic_t ExitFlag = 0;
 int WakeUpPipe[2] = {-1, -1};
+void (*volatile PutBack)() = nullptr;
 
 // Only async-signal-safe calls: write, ioctl and close (ClosePort), sigaction, raise.
 void OnExitSignal(int number) {
     const int savedErrno = errno;
     if (ExitFlag != 0) {
         ClosePortIfOpen();
+        if (PutBack != nullptr) {
+            PutBack();
+        }
         struct sigaction byDefault {};
         byDefault.sa_handler = SIG_DFL;
         sigaction(number, &byDefault, nullptr);
@@ -59,6 +63,10 @@ void CatchExitSignals() {
     // A program started with them blocked (varnoth-upload's children are) gets them now,
     // also one sent before it got here.
     sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
+}
+
+void RunOnForcedExit(void (*putBack)()) {
+    PutBack = putBack;
 }
 
 bool ExitSignalCaught() {

@@ -11,6 +11,10 @@
 #pragma once
 
 void CatchExitSignals();
+// `putBack` runs in the handler of a second signal, after the port is closed and before the
+// program ends: what a program must put back however it ends (the text console's terminal).
+// Only async-signal-safe calls.
+void RunOnForcedExit(void (*putBack)());
 bool ExitSignalCaught();
 // Becomes readable at the first signal, and stays so.
 int ExitSignalDescriptor();

@@ -14,9 +14,11 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Information tags are allowed (unhardened binaries, a .comment section).
 lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
-# Qt loads its platform plugins unseen by dpkg-shlibdeps, and without one no window opens.
+# Qt loads its platform plugins unseen by dpkg-shlibdeps, and without one no window opens; the
+# text console links libedit and terminfo's libtinfo.
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 qt6-qpa-plugins; do
+for package in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 qt6-qpa-plugins libedit2 \
+  libtinfo6; do
   grep -q "\b$package\b" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 

@@ -25,7 +25,8 @@ for kind in "${kinds[@]}"; do
     deb)
       # dpkg-shlibdeps (dpkg-dev) works out the dependencies; CPack finds programs with file;
       # help2man makes the manual pages.
-      tools/install-packages.sh cmake make g++ qt6-base-dev dpkg-dev file help2man
+      tools/install-packages.sh cmake make g++ qt6-base-dev libedit-dev libncurses-dev pkg-config \
+        dpkg-dev file help2man
       rm -f "$out"/*.deb
       package release
       ;;

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-packages.sh cmake make g++ clang libclang-rt-14-dev libgtest-dev qt6-base-dev \
-  xvfb xdotool xclip python3-xlib
+  libedit-dev libncurses-dev pkg-config xvfb xdotool xclip python3-xlib tmux
 
 echo "== native build and tests"
 cmake --preset dev

@@ -11,8 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev googletest \
-  mingw-w64 wine wine64 xvfb nsis
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev libedit-dev libncurses-dev \
+  pkg-config googletest mingw-w64 wine wine64 xvfb nsis
 
 passed=0
 failed=0

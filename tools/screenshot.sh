@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev xvfb xdotool imagemagick \
-  fonts-dejavu-core openbox
+tools/install-packages.sh cmake make g++ libgtest-dev qt6-base-dev libedit-dev libncurses-dev \
+  pkg-config xvfb xdotool imagemagick fonts-dejavu-core openbox
 cmake --preset dev
 cmake --build --preset dev -j "$(nproc)" --target varnoth-terminal varnoth-simdevice
 

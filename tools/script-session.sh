@@ -1,6 +1,7 @@
 # Sourced by the scripts that start helper processes for a while (tools/xvfb-session.sh, the
-# kernel-driver rig of tests/vm): offers wait_for, and when the script exits stops the
-# processes listed in session_pids, the last started first, and removes $work.
+# kernel-driver rig of tests/vm, the text console's test): offers wait_for and port_held, and
+# when the script exits stops the processes listed in session_pids, the last started first, and
+# removes $work.
 # Expects $work, a throwaway folder of the script's own; keep_work=1 keeps it for a look.
 
 session_pids=()
@@ -27,4 +28,12 @@ wait_for() { # CONDITION [SECONDS]
     [ "$SECONDS" -lt "$deadline" ] || return 1
     sleep 0.1
   done
+}
+
+# Whether a port is still held: the exclusive flag (TIOCGEXCL) that a program's open set and its
+# close clears. The simulated device keeps its side open, so a flag left set outlives the program.
+port_held() { # PORT
+  [ "$(python3 -c 'import fcntl, os, struct, sys
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+print(struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0])  # TIOCGEXCL' "$1")" != 0 ]
 }

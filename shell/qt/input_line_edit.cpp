@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/input_line_commands.h"
-#include "core/pane_primitives.h"
+#include "core/pane.h"
 #include "core/terminal_session.h"
 #include "shell/qt/left_control_key.h"
 
@@ -64,9 +64,9 @@ void InputLineEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);
 }
 
-// The input line's part of the pane operations (core/pane_primitives.h).
+// The window's input line for the core (core/pane_primitives.h).
 
-void ReadInputLine(char* buffer, std::size_t capacity) {
+void WindowReadInputLine(char* buffer, std::size_t capacity) {
     if (InputLine() == nullptr) {
         buffer[0] = '\0';
         return;
@@ -74,7 +74,7 @@ void ReadInputLine(char* buffer, std::size_t capacity) {
     InputLine()->Read(buffer, capacity);
 }
 
-void ClearInputLine() {
+void WindowClearInputLine() {
     if (InputLine() != nullptr) {
         InputLine()->clear();
     }

@@ -10,6 +10,10 @@
 
 class LeftControlKey;
 
+// The input line of core/pane_primitives.h over the window's field.
+void WindowReadInputLine(char* buffer, std::size_t capacity);
+void WindowClearInputLine();
+
 class InputLineEdit : public QLineEdit {
     Q_OBJECT
 

@@ -1,4 +1,5 @@
-// The Linux program: the terminal in a Qt window.
+// The Linux program: the terminal in a Qt window, or in the text console (shell/console) when
+// asked to or when no display can be had.
 #include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
@@ -6,6 +7,7 @@
 #include "core/port_connection.h"
 #include "core/session_log.h"
 #include "core/terminal_session.h"
+#include "shell/console/console_terminal.h"
 #include "shell/exit_signals_posix.h"
 #include "shell/qt/program_options.h"
 #include "shell/qt/terminal_window.h"
@@ -13,25 +15,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
-// The exit status without a display, which --help lists.
-constexpr int ExitNoDisplay = 3;
+std::string ProgramFile;
 
-[[noreturn]] void SayNoDisplay(const char* why) {
-    std::fprintf(stderr,
-                 "varnoth-terminal: %s; the window needs an X11 or Wayland desktop (or ssh -X). "
-                 "To upload from a script or a text console, use varnoth-upload.\n",
+int RunConsoleThenStopLog() {
+    const int status = RunConsole(ProgramFile.c_str());
+    StopLog();
+    return status;
+}
+
+[[noreturn]] void RunConsoleInstead(const char* why) {
+    std::fprintf(stderr, "varnoth-terminal: %s; the terminal runs in the text console instead\n",
                  why);
-    std::exit(ExitNoDisplay);
+    std::exit(RunConsoleThenStopLog());
 }
 
 // Qt ends the program when no platform plugin can start, as when DISPLAY names an X server
 // that is not there; its last word comes through here first.
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg && message.contains(QStringLiteral("platform plugin"))) {
-        SayNoDisplay("no display could be reached");
+        RunConsoleInstead("no display could be reached");
     }
     qInstallMessageHandler(nullptr);
     qt_message_output(type, context, message);
@@ -53,19 +59,23 @@ int main(int argc, char** argv) {
         return answered;
     }
     // A path too long for the session record is refused by the core, and "rp!" then says so.
-    SetUploadPath(options.programPath.c_str());
+    ProgramFile = options.programPath;
+    SetUploadPath(ProgramFile.c_str());
     // A log that cannot be had is said before any window opens.
     char reason[LogFileReasonCapacity] = "";
     if (options.logPath != nullptr && !StartLog(options.logPath, reason)) {
         std::fprintf(stderr, "varnoth-terminal: cannot log to %s: %s\n", options.logPath, reason);
         return ExitUsage;
     }
+    if (options.console) {
+        return RunConsoleThenStopLog();
+    }
     // Qt is shown only the program's name and takes no options (-platform, -style ...) from the
     // command line; its environment variables (QT_QPA_PLATFORM, QT_SCALE_FACTOR ...) still apply.
     int qtArgc = argc > 0 ? 1 : 0;
     // QT_QPA_PLATFORM (offscreen, vnc ...) needs neither.
     if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
-        SayNoDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        RunConsoleInstead("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
     }
     qInstallMessageHandler(OnQtMessage);
     QApplication application(qtArgc, argv);

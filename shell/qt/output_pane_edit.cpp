@@ -12,43 +12,12 @@
 #include <QTextCursor>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
-#include "core/pane_primitives.h"
 #include "core/terminal_session.h"
+#include "shell/pane_characters.h"
 
 namespace {
-
-// Marks a byte that shows as nothing (CR).
-constexpr char16_t Hidden = 0;
-// The Unicode block "Control Pictures" draws C0 controls as small symbols: U+2400 + byte, and
-// U+2421 for DEL.
-constexpr char16_t ControlPictures = 0x2400;
-constexpr char16_t DeletePicture = 0x2421;
-constexpr char16_t Replacement = 0xfffd;
-
-constexpr std::array<char16_t, 256> BuildDisplayTable() {
-    std::array<char16_t, 256> table{};
-    for (int byte = 0; byte < 256; ++byte) {
-        char16_t shown = static_cast<char16_t>(byte);
-        if (byte == '\r') {
-            shown = Hidden;
-        } else if (byte == '\t' || byte == '\n') {
-            shown = static_cast<char16_t>(byte); // QTextCursor::insertText makes LF a new block
-        } else if (byte < 0x20) {
-            shown = static_cast<char16_t>(ControlPictures + byte);
-        } else if (byte == 0x7f) {
-            shown = DeletePicture;
-        } else if (byte >= 0x80 && byte < 0xa0) {
-            shown = Replacement;
-        }
-        table[static_cast<std::size_t>(byte)] = shown;
-    }
-    return table;
-}
-
-constexpr std::array<char16_t, 256> DisplayTable = BuildDisplayTable();
 
 // Repaints only the parts whose look changed. Under a talking device the range and value change
 // every tick, but the handle moves a few pixels at most; and Fusion paints the bar with fills the
@@ -248,8 +217,9 @@ QString OutputPaneEdit::DisplayText(const char* bytes, std::size_t count) {
     QChar* out = text.data();
     qsizetype length = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const char16_t shown = DisplayTable[static_cast<unsigned char>(bytes[i])];
-        if (shown != Hidden) {
+        const char16_t shown = PaneCharacters[static_cast<unsigned char>(bytes[i])];
+        // QTextCursor::insertText makes each LF a new block.
+        if (shown != PaneHidden) {
             out[length++] = QChar(shown);
         }
     }
@@ -305,23 +275,24 @@ void OutputPaneEdit::ShowFrom(int blockNumber, int lineInBlock) {
                                   std::min(lineInBlock, std::max(0, block.lineCount() - 1)));
 }
 
-// The pane primitives the core builds its pane operations on (core/pane_primitives.h).
+// The window's pane primitives (core/pane_primitives.h), which shell/pane_router.h hands the
+// core.
 
-std::size_t PaneLength() {
+std::size_t WindowPaneLength() {
     return Pane() != nullptr ? Pane()->Length() : 0;
 }
 
-std::size_t PaneCopy(std::size_t start, char* buffer, std::size_t count) {
+std::size_t WindowPaneCopy(std::size_t start, char* buffer, std::size_t count) {
     return Pane() != nullptr ? Pane()->Copy(start, buffer, count) : 0;
 }
 
-void PaneErase(std::size_t count) {
+void WindowPaneErase(std::size_t count) {
     if (Pane() != nullptr) {
         Pane()->EraseFront(count);
     }
 }
 
-void PaneInsertAtEnd(const char* text, PaneText /*from*/) {
+void WindowPaneInsertAtEnd(const char* text, PaneText /*from*/) {
     if (Pane() != nullptr) {
         Pane()->InsertAtEnd(text);
     }

@@ -3,13 +3,7 @@
 // The core counts and cuts the pane in bytes (a CR LF is two), while the document behind a
 // QPlainTextEdit counts characters and breaks lines into blocks. A byte copy of the pane is
 // therefore kept beside the document and is what the pane primitives answer from; the
-// document shows it, one character per byte except for CR:
-//   - LF ends a line, so CR LF, a bare LF and the CR CR LF of a device that sends CR LF each
-//     show as one line break;
-//   - a lone CR shows as nothing: the text after it goes on in the same line;
-//   - TAB is a tab; the other control bytes 0x01-0x1F and 0x7F show as their Unicode control
-//     pictures (U+2401 ...), 0x80-0x9F as U+FFFD, so that no byte vanishes unseen;
-//   - every other byte is its Latin-1 character.
+// document shows it, one character per byte except for CR, as shell/pane_characters.h says.
 //
 // Besides the core's character limit the pane keeps at most OutputPaneLineLimit lines (the
 // rule is stated in docs/using.md): a line of the document costs a few hundred bytes whatever its
@@ -21,6 +15,8 @@
 
 #include <cstddef>
 #include <string>
+
+#include "core/pane.h"
 
 // At most this many lines: with empty lines the whole process then stays under about 100 MB,
 // and no one scrolls back through more by hand.
@@ -35,6 +31,12 @@ constexpr std::size_t OutputPaneLineTrimBlock = OutputPaneLineLimit / 16;
 // bounds the waste at a few MB, and since a rebuild costs about as much as appending the lines
 // it holds, it adds at most a quarter to the cost of showing lines.
 constexpr std::size_t DocumentRebuildLineBreaks = 4 * OutputPaneLineLimit;
+
+// The pane primitives of core/pane_primitives.h over the window's pane.
+std::size_t WindowPaneLength();
+std::size_t WindowPaneCopy(std::size_t start, char* buffer, std::size_t count);
+void WindowPaneErase(std::size_t count);
+void WindowPaneInsertAtEnd(const char* text, PaneText from);
 
 class OutputPaneEdit : public QPlainTextEdit {
     Q_OBJECT

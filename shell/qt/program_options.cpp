@@ -9,13 +9,15 @@ namespace {
 
 // In the shape help2man reads ("Usage:", "or:", "Exit status:", "Environment:"), which makes
 // the manual page.
-constexpr const char* HelpText = R"(Usage: varnoth-terminal [--log FILE] [--] [PROGRAM-FILE]
+constexpr const char* HelpText = R"(Usage: varnoth-terminal [OPTION]... [--] [PROGRAM-FILE]
   or:  varnoth-terminal --list-ports | --help | --version
 
 Opens the Varnoth serial terminal window (9600 baud, 8N1). PROGRAM-FILE is the file "rp!"
 uploads. Options come first; "--" ends them, so that a path that begins with "-" is written
 after it. The words after the options are the path, joined by single blanks.
 
+  --console     run in the terminal the program was started from, not in a window; without
+                a display the program does so by itself
   --log FILE    log the session into FILE, appended to: each line the device sent, each
                 line sent to it and the terminal's own words, with their times
   --list-ports  show the serial ports found, with the numbers "open n" takes
@@ -25,11 +27,18 @@ after it. The words after the options are the path, joined by single blanks.
 In the window, "open n" connects to port n (1 to 255), "open 0" finds the device, "rp!"
 uploads the program file and "clear" empties the pane.
 
+In the text console the same lines do the same. Enter runs the line, Up and Down bring back
+the lines entered, and Alt+Enter sends a line without its line feed (the window's left
+Ctrl+Enter: a terminal does not tell the left Ctrl key from the right). Ctrl+C empties the
+line; Ctrl+D on an empty line, or Ctrl+C twice, quits; Ctrl+Z suspends. With standard input
+or output not a terminal, each line read runs as if typed, once the device has answered the
+line before (a second at most) and no upload runs; what the device sends goes to standard
+output and the terminal's words to standard error; at the end of the input the program waits
+for an upload to end and for the device to be quiet for a second.
+
 Exit status:
-  0    the window was closed, or an option was answered
+  0    the window was closed, the console quit, or an option was answered
   2    bad usage, or the log file cannot be opened
-  3    no display: the window needs an X11 or Wayland desktop (or ssh -X); varnoth-upload
-       uploads from a script or a text console
 
 Environment:
   VARNOTH_PORTS_DIR    folder of links com1 ... com255 that give devices their numbers
@@ -47,8 +56,9 @@ int UsageError(const char* problem, const char* what) {
 } // namespace
 
 int ReadProgramOptions(int argc, char** argv, ProgramOptions* options) {
-    enum Choice { Log = 1, ListPorts, Help, Version };
-    static const option Known[] = {{"log", required_argument, nullptr, Log},
+    enum Choice { Console = 1, Log, ListPorts, Help, Version };
+    static const option Known[] = {{"console", no_argument, nullptr, Console},
+                                   {"log", required_argument, nullptr, Log},
                                    {"list-ports", no_argument, nullptr, ListPorts},
                                    {"help", no_argument, nullptr, Help},
                                    {"version", no_argument, nullptr, Version},
@@ -58,6 +68,9 @@ int ReadProgramOptions(int argc, char** argv, ProgramOptions* options) {
     opterr = 0;
     for (int chosen; (chosen = getopt_long(argc, argv, "+:", Known, nullptr)) != -1;) {
         switch (chosen) {
+        case Console:
+            options->console = true;
+            break;
         case Log:
             options->logPath = optarg;
             break;

@@ -16,8 +16,16 @@
 #include "core/poll_cycle.h"
 #include "core/session_log.h"
 #include "core/terminal_session.h"
+#include "shell/pane_router.h"
 #include "shell/qt/input_line_edit.h"
 #include "shell/qt/output_pane_edit.h"
+
+namespace {
+
+const PaneShell WindowPane = {WindowPaneLength,      WindowPaneCopy,      WindowPaneErase,
+                              WindowPaneInsertAtEnd, WindowReadInputLine, WindowClearInputLine};
+
+} // namespace
 
 TerminalWindow::TerminalWindow()
     : inputLine_(new InputLineEdit(&leftControl_, this)),
@@ -38,6 +46,7 @@ TerminalWindow::TerminalWindow()
     TerminalSession.MainWindow = this;
     TerminalSession.OutputPane = outputPane_;
     TerminalSession.InputLine = inputLine_;
+    RoutePaneTo(&WindowPane);
     resize(WindowOuterWidth, WindowOuterHeight);
     LayOutPanes();
     inputLine_->setFocus(Qt::OtherFocusReason);

@@ -61,11 +61,7 @@ ended_with_port_free() { # HOW
   status=0
   wait "$terminal_pid" || status=$?
   [ "$status" -eq 0 ] || fail "exit code $status after $1"
-  # The device keeps its side open, so an exclusive flag left set would outlive the program.
-  [ "$(python3 -c 'import fcntl, os, struct, sys
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-print(struct.unpack("i", fcntl.ioctl(fd, 0x80045440, bytes(4)))[0])  # TIOCGEXCL' "$work/com1")" = 0 ] ||
-    fail "the port was left held after $1"
+  ! port_held "$work/com1" || fail "the port was left held after $1"
 }
 ended_with_port_free "closing the window"
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Linux programs on real kernel serial drivers (ftdi_sio, 8250, udev) in one boot of the
 # virtual machine of tests/vm/machine.sh: how ports are numbered, the line settings the driver
-# ends up with, uploads and detection, uploads to all three ports at once, permissions, and an
-# adapter pulled out and plugged back.
+# ends up with, uploads and detection, uploads to all three ports at once, permissions, the text
+# console from a pipe, and an adapter pulled out and plugged back.
 # Usage: tests/vm/run.sh [BUILD] (default build/dev). Closes with "N passed, M failed".
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -159,6 +159,16 @@ check "plugged back: the adapter has its number again" has "$table" \
 before=$(size silent)
 output=$(guest "'$upload' --port 1 '$three'") || true
 check "plugged back: an upload reaches the device" received_is silent "$before" 'A\nB\nC\n'
+
+# ---- the text console from a pipe: the lines run as typed, the device's answer on stdout ----
+console_from_pipe() {
+  local output
+  output=$(guest "printf 'open 2\nid\n' | '$terminal' --console 2>'$share/console.err'; echo status \$?")
+  [ "$output" = $'TELK7 simulated device\nstatus 0' ] &&
+    grep -qx "connected to port 2" "$share/console.err" ||
+    { echo "$output" && cat "$share/console.err"; return 1; }
+}
+check "console from a pipe: open 2 and id, the device's answer on standard output" console_from_pipe
 
 # ---- the window program: a typed line reaches the device, the device's reply the pane ----
 # It runs in the machine on a virtual X server of its own; the pane is read back through the
