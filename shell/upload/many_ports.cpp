@@ -69,7 +69,8 @@ void TakeLine(PortUpload& upload, const char* line) {
     double seconds = 0;
     int textAt = 0;
     if (std::strncmp(line, "device ", 7) == 0) {
-        Copy(upload.device, sizeof upload.device, line + 7);
+        // "-": the port has no name but its number, as a COM port.
+        Copy(upload.device, sizeof upload.device, std::strcmp(line + 7, "-") == 0 ? "" : line + 7);
         upload.progress = Progress::Uploading;
         upload.shown = true;
     } else if (std::sscanf(line, "line %ld", &lines) == 1) {
@@ -123,7 +124,13 @@ void Finish(PortUpload& upload, int exitStatus) {
         }
     }
     if (Shown == Display::Lines) {
-        Say("port %ld (%s): %s", static_cast<long>(upload.number), DeviceOf(upload), upload.ending);
+        // "port 4 (-)" would read as a device named "-".
+        if (upload.device[0] != '\0') {
+            Say("port %ld (%s): %s", static_cast<long>(upload.number), upload.device,
+                upload.ending);
+        } else {
+            Say("port %ld: %s", static_cast<long>(upload.number), upload.ending);
+        }
     }
 }
 
