@@ -32,6 +32,24 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     return TRUE;
 }
 
+// The console's own cursor calls work on every Windows, whether or not the console
+// understands escape sequences. Moves the cursor `rows` up, no higher than the top, to
+// `column`; a row wider than the console has wrapped, so the cursor stops at its last column.
+void PlaceCursor(std::size_t rows, std::size_t column) {
+    std::fflush(stderr);
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    if (!GetConsoleScreenBufferInfo(console, &screen)) {
+        return;
+    }
+    COORD place = screen.dwCursorPosition;
+    const SHORT up = static_cast<SHORT>(rows < static_cast<std::size_t>(place.Y) ? rows : place.Y);
+    place.Y = static_cast<SHORT>(place.Y - up);
+    const std::size_t lastColumn = static_cast<std::size_t>(screen.dwSize.X - 1);
+    place.X = static_cast<SHORT>(column < lastColumn ? column : lastColumn);
+    SetConsoleCursorPosition(console, place);
+}
+
 } // namespace
 
 void CatchInterrupts() {
@@ -53,35 +71,12 @@ bool StandardErrorIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-// The console's own cursor calls work on every Windows, whether or not the console
-// understands escape sequences. A row wider than the console has wrapped: the cursor stops
-// at the row's last column.
 void MoveCursorToEndOfRowAbove(std::size_t column) {
-    std::fflush(stderr);
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    CONSOLE_SCREEN_BUFFER_INFO screen{};
-    if (!GetConsoleScreenBufferInfo(console, &screen)) {
-        return;
-    }
-    COORD place = screen.dwCursorPosition;
-    place.Y = place.Y > 0 ? static_cast<SHORT>(place.Y - 1) : 0;
-    const std::size_t lastColumn = static_cast<std::size_t>(screen.dwSize.X - 1);
-    place.X = static_cast<SHORT>(column < lastColumn ? column : lastColumn);
-    SetConsoleCursorPosition(console, place);
+    PlaceCursor(1, column);
 }
 
 void MoveCursorUpRows(std::size_t rows) {
-    std::fflush(stderr);
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    CONSOLE_SCREEN_BUFFER_INFO screen{};
-    if (!GetConsoleScreenBufferInfo(console, &screen)) {
-        return;
-    }
-    COORD place = screen.dwCursorPosition;
-    const SHORT up = static_cast<SHORT>(rows < static_cast<std::size_t>(place.Y) ? rows : place.Y);
-    place.Y = static_cast<SHORT>(place.Y - up);
-    place.X = 0;
-    SetConsoleCursorPosition(console, place);
+    PlaceCursor(rows, 0);
 }
 
 // The window onto the screen buffer, not the buffer: rows drawn in place must all be seen.
