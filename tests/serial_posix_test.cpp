@@ -182,10 +182,19 @@ TEST_F(SerialPosixTest, ARaceForTheBytesOrASignalIsNoLostDeviceAndNoLongerWait) 
             }
         }
     });
-    for (int i = 0; i < 300 && !PortDeviceGone(port_); ++i) {
-        pty_.Send("x");
+    // A byte every millisecond, so that both readers are waiting when one comes and both wake.
+    std::atomic<bool> sending{true};
+    std::thread device([this, &sending] {
+        while (sending) {
+            pty_.Send("x");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int i = 0; i < 2000 && !PortDeviceGone(port_); ++i) {
         Read(2);
     }
+    sending = false;
+    device.join();
     racing = false;
     thief.join();
     close(rival);
