@@ -1,5 +1,6 @@
 // The parent of an upload to several ports: starts a child per port, follows their report
 // lines, shows a row per port and ends with the table. How it works: shell/upload/many_ports.h.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -294,13 +295,8 @@ void SetUpPorts(const ManyPortsRequest& request) {
         Uploads[UploadCount++].number = request.ports[i];
     }
     // Rows and table in the order of the ports' numbers.
-    for (int i = 1; i < UploadCount; ++i) {
-        for (int j = i; j > 0 && Uploads[j - 1].number > Uploads[j].number; --j) {
-            const std::int32_t number = Uploads[j].number;
-            Uploads[j].number = Uploads[j - 1].number;
-            Uploads[j - 1].number = number;
-        }
-    }
+    std::sort(Uploads, Uploads + UploadCount,
+              [](const PortUpload& a, const PortUpload& b) { return a.number < b.number; });
 }
 
 int ExitStatus(const ManyPortsRequest& request) {
